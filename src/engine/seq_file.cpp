@@ -1,0 +1,86 @@
+#include "engine/seq_file.h"
+
+#include <cstdlib>
+
+namespace trelvi {
+
+namespace {
+// Large enough that the system sees a few calls per megabyte, not one per row.
+constexpr std::size_t kStreamBuffer = 4u << 20;
+}  // namespace
+
+SeqFile::~SeqFile() { Close(); }
+
+void SeqFile::Bind(const std::string& fileName) {
+  Close();
+  name_ = fileName;
+  failed_ = false;
+}
+
+static std::FILE* OpenWithBuffer(const std::string& name, const char* mode,
+                                 char*& buffer) {
+  std::FILE* f = std::fopen(name.c_str(), mode);
+  if (!f) return nullptr;
+  buffer = static_cast<char*>(std::malloc(kStreamBuffer));
+  if (buffer) std::setvbuf(f, buffer, _IOFBF, kStreamBuffer);
+  return f;
+}
+
+bool SeqFile::OpenRead() {
+  Close();
+  writing_ = false;
+  file_ = OpenWithBuffer(name_, "rb", buffer_);
+  if (!file_) failed_ = true;
+  return file_ != nullptr;
+}
+
+bool SeqFile::OpenWrite() {
+  Close();
+  writing_ = true;
+  file_ = OpenWithBuffer(name_, "wb", buffer_);
+  if (!file_) failed_ = true;
+  return file_ != nullptr;
+}
+
+bool SeqFile::Skip(std::int64_t bytes) {
+  if (!file_ || failed_) return false;
+  // Seeking past the end succeeds on most systems; the next read then
+  // delivers nothing, which is the failure the caller sees.
+#if defined(_WIN32)
+  if (_fseeki64(file_, bytes, SEEK_SET) != 0) failed_ = true;
+#else
+  if (fseeko(file_, static_cast<off_t>(bytes), SEEK_SET) != 0) failed_ = true;
+#endif
+  return !failed_;
+}
+
+std::size_t SeqFile::Read(void* buffer, std::size_t count) {
+  if (!file_ || failed_ || writing_ || count == 0) return 0;
+  return std::fread(buffer, 1, count, file_);
+}
+
+std::size_t SeqFile::Write(const void* buffer, std::size_t count) {
+  if (!file_ || failed_ || !writing_ || count == 0) return 0;
+  std::size_t n = std::fwrite(buffer, 1, count, file_);
+  if (n != count) failed_ = true;
+  return n;
+}
+
+bool SeqFile::Close() {
+  bool ok = true;
+  if (file_) {
+    if (writing_ && std::fflush(file_) != 0) ok = false;
+    if (std::ferror(file_)) ok = false;
+    if (std::fclose(file_) != 0) ok = false;
+    file_ = nullptr;
+    if (writing_ && (failed_ || !ok)) {
+      failed_ = true;
+      ok = false;
+    }
+  }
+  std::free(buffer_);
+  buffer_ = nullptr;
+  return ok;
+}
+
+}  // namespace trelvi

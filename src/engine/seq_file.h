@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace trelvi {
+
+// A sequential byte stream over one file, read or written in large blocks.
+// It carries a failure state: when opening, seeking or a header write fails,
+// every later Read or Write on the same binding transfers nothing. Binding
+// it to a file again clears that state.
+class SeqFile {
+ public:
+  SeqFile() = default;
+  ~SeqFile();
+  SeqFile(const SeqFile&) = delete;
+  SeqFile& operator=(const SeqFile&) = delete;
+
+  void Bind(const std::string& fileName);
+  const std::string& FileName() const { return name_; }
+
+  bool OpenRead();
+  bool OpenWrite();  // creates or truncates
+  bool Skip(std::int64_t bytes);  // reading only: moves forward from the start
+
+  // Number of bytes transferred; short or 0 at the end of the file or after
+  // a failure.
+  std::size_t Read(void* buffer, std::size_t count);
+  std::size_t Write(const void* buffer, std::size_t count);
+
+  // Marks the binding as failed, as a failed header step does.
+  void Fail() { failed_ = true; }
+  bool Failed() const { return failed_; }
+  bool IsOpen() const { return file_ != nullptr; }
+
+  // Closes the file; false when buffered data could not be written (or the
+  // stream had failed while writing).
+  bool Close();
+
+ private:
+  std::string name_;
+  std::FILE* file_ = nullptr;
+  char* buffer_ = nullptr;
+  bool writing_ = false;
+  bool failed_ = false;
+};
+
+}  // namespace trelvi

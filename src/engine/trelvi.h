@@ -1,0 +1,113 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/file_info.h"
+#include "engine/seq_file.h"
+#include "engine/ui_services.h"
+
+typedef struct tiff TIFF;
+
+namespace trelvi {
+
+class TiffRowReader;
+
+// Program version, shown by the command line and compared by the update check.
+inline constexpr const char* kVersion = "2.1.0";
+
+// The engine: one input and one output, each with its descriptor, handle and
+// row buffer, the output options, the stop flag and the five hooks.
+class TTrelvi {
+ public:
+  explicit TTrelvi(UiServices& ui = SilentUiServices::Instance());
+  ~TTrelvi();
+  TTrelvi(const TTrelvi&) = delete;
+  TTrelvi& operator=(const TTrelvi&) = delete;
+
+  SeqFile InStream;
+  SeqFile OutStream;
+  bool InOpen = false;
+  bool OutOpen = false;
+  TFileInfo InInfo;
+  TFileInfo OutInfo;
+  TIFF* InTiff = nullptr;
+  TIFF* OutTiff = nullptr;
+  bool UseLzw = false;
+  bool ForceBigTiff = false;
+  bool Aborted = false;
+
+  std::function<void(const std::string&)> OnError;
+  std::function<void(const std::string&)> OnStatus;
+  std::function<void(std::int32_t, const std::string&)> OnShowProgress;
+  std::function<void(std::int32_t)> OnUpdateProgress;
+  std::function<void()> OnHideProgress;
+
+  UiServices& Ui() const { return *ui_; }
+
+  void InitEngine();
+
+  // Format detection and the readers.
+  void ReadInputInfo(bool askUser);
+  void ReadKroInfo();
+  void ReadRawInfo(bool askUser);
+  void ReadTiffInfo();
+
+  bool OpenInFile(const std::string& fileName);
+  void CloseInFile();
+
+  bool CreateOutFile(const std::string& baseName);
+  void WriteKroHeader();
+  // Completes and closes the output. False when the file could not be
+  // completed (buffered rows or the TIFF directory failed to reach the disk):
+  // the output is then not a valid file and the caller must treat it as a
+  // write failure.
+  bool CloseOutFile();
+
+  std::int32_t ReadLine(std::uint32_t row);
+  std::int32_t WriteLine(std::uint32_t row);
+  void ConvertLine(const TFileInfo& src, std::uint32_t srcStart,
+                   const TFileInfo& dst, std::uint32_t dstStart,
+                   std::uint32_t count);
+
+  void DoError(const std::string& msg);
+  void DoStatus(const std::string& msg);
+  void DoShowProgress(std::int32_t max, const std::string& desc);
+  void DoUpdateProgress(std::int32_t current);
+  void DoHideProgress();
+
+  // Operations on whole images.
+  void CropImage(std::int32_t x, std::int32_t y, std::int32_t w,
+                 std::int32_t h, const std::string& outDir,
+                 const std::string& desc);
+  void SplitImage(std::uint32_t tileW, std::uint32_t tileH,
+                  std::vector<std::string>& list, const std::string& outDir,
+                  const std::string& desc);
+  void MergeTiles(std::uint32_t cols, std::uint32_t rows,
+                  const std::vector<std::string>& files,
+                  const std::string& outDir, const std::string& desc);
+
+ private:
+  UiServices* ui_;
+  // The buffers this engine allocated. InInfo/OutInfo.ScanLine may point at
+  // a buffer of another engine (a tile engine of the split copies the main
+  // engine's InInfo); those are never freed here.
+  std::unique_ptr<std::uint8_t[]> inBuffer_;
+  std::unique_ptr<std::uint8_t[]> outBuffer_;
+  std::unique_ptr<TiffRowReader> inTiffReader_;
+};
+
+// Free bytes available to the calling user on the volume holding directory;
+// 0 when the file system cannot tell.
+std::uint64_t GetFreeSpace(const std::string& directory);
+
+// Tests replace the free-space query to reach the "not enough space" path.
+using FreeSpaceQuery = std::function<std::uint64_t(const std::string&)>;
+void SetFreeSpaceQuery(FreeSpaceQuery query);
+
+std::uint32_t SwapBytes32(std::uint32_t value);
+
+}  // namespace trelvi
