@@ -1,11 +1,11 @@
 #include <CLI/CLI.hpp>
-
 #include <iostream>
 
 #include "engine/trelvi.h"
 
 int main(int argc, char** argv) {
-  CLI::App app{"trelvi: convert, crop, resize, split and merge very large images"};
+  CLI::App app{
+      "trelvi: convert, crop, resize, split and merge very large images"};
   app.set_version_flag("--version", std::string("trelvi ") + trelvi::kVersion);
   app.require_subcommand(0, 1);
   try {

@@ -119,7 +119,7 @@ bool TTrelvi::CreateOutFile(const std::string& baseName) {
   if (OutInfo.ScanLine == outBuffer_.get()) OutInfo.ScanLine = nullptr;
   outBuffer_.reset();
   OutInfo.ScanLineSize = 0;
-  if (rowSize > 0 && rowSize <= UINT32_MAX) {
+  if (rowSize > 0 && rowSize <= kMaxRowBytes) {
     outBuffer_.reset(new (std::nothrow) std::uint8_t[rowSize]);
     OutInfo.ScanLineSize = static_cast<std::uint32_t>(rowSize);
   }

@@ -32,7 +32,7 @@ bool TTrelvi::OpenInFile(const std::string& fileName) {
       static_cast<std::uint64_t>(InInfo.Width) * InInfo.BytesPerPixel;
   if (InInfo.ScanLine == inBuffer_.get()) InInfo.ScanLine = nullptr;
   inBuffer_.reset();
-  if (size == 0 || size > UINT32_MAX) {
+  if (size == 0 || size > kMaxRowBytes) {
     InInfo.ScanLineSize = 0;
     InInfo.ScanLine = nullptr;
     ui_->ShowMessageBox("Trelvi.OpenInFile : Not enough memory");
@@ -147,7 +147,8 @@ std::string FormatGrouped(std::int64_t value) {
   std::size_t groups = 0;
   for (std::size_t i = digits.size(); i > 0;) {
     const std::size_t take = (groups < 4 && i > 3) ? 3 : i;
-    result = digits.substr(i - take, take) + (result.empty() ? "" : "." + result);
+    result =
+        digits.substr(i - take, take) + (result.empty() ? "" : "." + result);
     i -= take;
     ++groups;
   }

@@ -5,7 +5,8 @@
 
 namespace trelvi {
 
-// Stored in one byte; the numbering is the one the rest of the program relies on.
+// Stored in one byte; the numbering is the one the rest of the program relies
+// on.
 enum class FileType : std::uint8_t { NV = 0, KRO4 = 1, RAW = 2, TIF = 3 };
 
 // The array type only gives the row pointer its element type: every row

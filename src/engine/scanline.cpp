@@ -30,8 +30,11 @@ std::int32_t TTrelvi::WriteLine(std::uint32_t row) {
     case FileType::KRO4:
     case FileType::RAW:
       if (!OutInfo.ScanLine) return 0;
-      return static_cast<std::int32_t>(
-          OutStream.Write(OutInfo.ScanLine, OutInfo.ScanLineSize));
+      // A row that reached the file only in part is a failed row.
+      return OutStream.Write(OutInfo.ScanLine, OutInfo.ScanLineSize) ==
+                     OutInfo.ScanLineSize
+                 ? static_cast<std::int32_t>(OutInfo.ScanLineSize)
+                 : 0;
     case FileType::TIF:
       if (!OutTiff || !OutInfo.ScanLine) return 0;
       return TIFFWriteScanline(OutTiff, OutInfo.ScanLine, row, 0) == 1
@@ -120,8 +123,10 @@ void TTrelvi::ConvertLine(const TFileInfo& src, std::uint32_t srcStart,
   if (!convert) return;
   // Pixel sizes follow from the descriptors' depth and channels, so a
   // descriptor whose BytesPerPixel disagrees cannot move the copy elsewhere.
-  const std::size_t srcBpp = static_cast<std::size_t>(src.Channels) * (src.Bits / 8);
-  const std::size_t dstBpp = static_cast<std::size_t>(dst.Channels) * (src.Bits / 8);
+  const std::size_t srcBpp =
+      static_cast<std::size_t>(src.Channels) * (src.Bits / 8);
+  const std::size_t dstBpp =
+      static_cast<std::size_t>(dst.Channels) * (src.Bits / 8);
   convert(src.ScanLine + srcBpp * srcStart, dst.ScanLine + dstBpp * dstStart,
           count);
 }

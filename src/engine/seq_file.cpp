@@ -44,8 +44,8 @@ bool SeqFile::OpenWrite() {
 
 bool SeqFile::Skip(std::int64_t bytes) {
   if (!file_ || failed_) return false;
-  // Seeking past the end succeeds on most systems; the next read then
-  // delivers nothing, which is the failure the caller sees.
+    // Seeking past the end succeeds on most systems; the next read then
+    // delivers nothing, which is the failure the caller sees.
 #if defined(_WIN32)
   if (_fseeki64(file_, bytes, SEEK_SET) != 0) failed_ = true;
 #else

@@ -22,7 +22,7 @@ class SeqFile {
   const std::string& FileName() const { return name_; }
 
   bool OpenRead();
-  bool OpenWrite();  // creates or truncates
+  bool OpenWrite();               // creates or truncates
   bool Skip(std::int64_t bytes);  // reading only: moves forward from the start
 
   // Number of bytes transferred; short or 0 at the end of the file or after

@@ -16,6 +16,10 @@ namespace trelvi {
 
 class TiffRowReader;
 
+// Rows are counted in the signed 32-bit results of ReadLine and WriteLine,
+// so no row may be larger than that can express.
+inline constexpr std::uint64_t kMaxRowBytes = 0x7FFFFFFF;
+
 // Program version, shown by the command line and compared by the update check.
 inline constexpr const char* kVersion = "2.1.0";
 
@@ -80,9 +84,8 @@ class TTrelvi {
   void DoHideProgress();
 
   // Operations on whole images.
-  void CropImage(std::int32_t x, std::int32_t y, std::int32_t w,
-                 std::int32_t h, const std::string& outDir,
-                 const std::string& desc);
+  void CropImage(std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h,
+                 const std::string& outDir, const std::string& desc);
   void SplitImage(std::uint32_t tileW, std::uint32_t tileH,
                   std::vector<std::string>& list, const std::string& outDir,
                   const std::string& desc);

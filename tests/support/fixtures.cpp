@@ -40,10 +40,12 @@ std::string TempDir::Dir() const { return path_.string() + "/"; }
 
 std::uint16_t SampleAt(std::uint32_t x, std::uint32_t y, int channel,
                        int bits) {
-  const std::uint32_t v = x * 7u + y * 13u + static_cast<std::uint32_t>(channel) * 61u +
+  const std::uint32_t v = x * 7u + y * 13u +
+                          static_cast<std::uint32_t>(channel) * 61u +
                           (x * y) % 17u;
   if (bits == 8) return static_cast<std::uint16_t>(v & 0xFF);
-  return static_cast<std::uint16_t>((v * 257u + static_cast<std::uint32_t>(channel) * 3u) & 0xFFFF);
+  return static_cast<std::uint16_t>(
+      (v * 257u + static_cast<std::uint32_t>(channel) * 3u) & 0xFFFF);
 }
 
 std::vector<std::uint8_t> MakePixels(std::uint32_t width, std::uint32_t height,
@@ -101,7 +103,8 @@ void WriteTiff(const std::string& fileName, const TiffSpec& s,
   }
   if (s.SampleFormat) TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, s.SampleFormat);
 
-  const std::size_t bytesPerSample = s.Bits >= 8 ? static_cast<std::size_t>(s.Bits / 8) : 1;
+  const std::size_t bytesPerSample =
+      s.Bits >= 8 ? static_cast<std::size_t>(s.Bits / 8) : 1;
   const std::size_t pixelBytes = bytesPerSample * s.Channels;
   const std::size_t rowBytes = pixelBytes * s.Width;
   // Samples of the given pixels, for planes and tiles.
@@ -113,21 +116,28 @@ void WriteTiff(const std::string& fileName, const TiffSpec& s,
     TIFFSetField(t, TIFFTAG_TILEWIDTH, s.TileWidth);
     TIFFSetField(t, TIFFTAG_TILELENGTH, s.TileHeight);
     const int planes = s.Planar == PLANARCONFIG_SEPARATE ? s.Channels : 1;
-    const std::size_t tilePixel = s.Planar == PLANARCONFIG_SEPARATE ? bytesPerSample : pixelBytes;
-    std::vector<std::uint8_t> tile(static_cast<std::size_t>(s.TileWidth) * s.TileHeight * tilePixel);
+    const std::size_t tilePixel =
+        s.Planar == PLANARCONFIG_SEPARATE ? bytesPerSample : pixelBytes;
+    std::vector<std::uint8_t> tile(static_cast<std::size_t>(s.TileWidth) *
+                                   s.TileHeight * tilePixel);
     for (int p = 0; p < planes; ++p)
       for (std::uint32_t ty = 0; ty < s.Height; ty += s.TileHeight)
         for (std::uint32_t tx = 0; tx < s.Width; tx += s.TileWidth) {
           std::fill(tile.begin(), tile.end(), 0);
-          for (std::uint32_t y = ty; y < std::min(s.Height, ty + s.TileHeight); ++y)
-            for (std::uint32_t x = tx; x < std::min(s.Width, tx + s.TileWidth); ++x) {
-              std::uint8_t* d = tile.data() + ((y - ty) * s.TileWidth + (x - tx)) * tilePixel;
+          for (std::uint32_t y = ty; y < std::min(s.Height, ty + s.TileHeight);
+               ++y)
+            for (std::uint32_t x = tx; x < std::min(s.Width, tx + s.TileWidth);
+                 ++x) {
+              std::uint8_t* d =
+                  tile.data() + ((y - ty) * s.TileWidth + (x - tx)) * tilePixel;
               if (planes > 1)
                 std::memcpy(d, sampleBytes(x, y, p), bytesPerSample);
               else
                 std::memcpy(d, sampleBytes(x, y, 0), pixelBytes);
             }
-          ASSERT_GE(TIFFWriteTile(t, tile.data(), tx, ty, 0, static_cast<uint16_t>(p)), 0);
+          ASSERT_GE(TIFFWriteTile(t, tile.data(), tx, ty, 0,
+                                  static_cast<uint16_t>(p)),
+                    0);
         }
   } else {
     TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, s.RowsPerStrip);
@@ -141,8 +151,10 @@ void WriteTiff(const std::string& fileName, const TiffSpec& s,
       for (int p = 0; p < s.Channels; ++p)
         for (std::uint32_t y = 0; y < s.Height; ++y) {
           for (std::uint32_t x = 0; x < s.Width; ++x)
-            std::memcpy(row.data() + x * bytesPerSample, sampleBytes(x, y, p), bytesPerSample);
-          ASSERT_EQ(TIFFWriteScanline(t, row.data(), y, static_cast<uint16_t>(p)), 1);
+            std::memcpy(row.data() + x * bytesPerSample, sampleBytes(x, y, p),
+                        bytesPerSample);
+          ASSERT_EQ(
+              TIFFWriteScanline(t, row.data(), y, static_cast<uint16_t>(p)), 1);
         }
     } else {
       std::vector<std::uint8_t> row(rowBytes);

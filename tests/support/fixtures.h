@@ -28,8 +28,7 @@ class TempDir {
 
 // Deterministic sample values: each pixel differs from its neighbours and
 // each channel from the others, so misplaced or swapped samples show.
-std::uint16_t SampleAt(std::uint32_t x, std::uint32_t y, int channel,
-                       int bits);
+std::uint16_t SampleAt(std::uint32_t x, std::uint32_t y, int channel, int bits);
 
 // Interleaved pixels of a width × height image with the given layout;
 // 16-bit samples least significant byte first. Alpha, when present, follows
@@ -46,12 +45,12 @@ struct TiffSpec {
   std::uint32_t Height = 0;
   int Bits = 8;
   int Channels = 3;
-  int Compression = 1;        // COMPRESSION_NONE
-  int Photometric = -1;       // -1: RGB for 3 or 4 channels, black-is-zero else
-  int Planar = 1;             // PLANARCONFIG_CONTIG
-  int SampleFormat = 0;       // 0: tag not written
+  int Compression = 1;   // COMPRESSION_NONE
+  int Photometric = -1;  // -1: RGB for 3 or 4 channels, black-is-zero else
+  int Planar = 1;        // PLANARCONFIG_CONTIG
+  int SampleFormat = 0;  // 0: tag not written
   std::uint32_t RowsPerStrip = 1;
-  std::uint32_t TileWidth = 0;   // non-zero: a tiled file
+  std::uint32_t TileWidth = 0;  // non-zero: a tiled file
   std::uint32_t TileHeight = 0;
   bool BigTiff = false;
 };
