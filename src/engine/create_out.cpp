@@ -150,7 +150,7 @@ bool TTrelvi::CreateOutFile(const std::string& baseName) {
     TIFFSetField(OutTiff, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
   } else {
     OutStream.Bind(name);
-    if (!OutStream.OpenWrite()) {
+    if (!OutStream.OpenWrite(OutInfo.ScanLineSize)) {
       Ui().ShowMessageBox("Write to file error");
       return false;
     }

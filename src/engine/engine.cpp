@@ -51,7 +51,8 @@ bool TTrelvi::OpenInFile(const std::string& fileName) {
     case FileType::KRO4:
     case FileType::RAW:
       // A failed open is not reported here: the first ReadLine delivers 0.
-      if (InStream.OpenRead() && InInfo.ImageType == FileType::KRO4)
+      if (InStream.OpenRead(InInfo.ScanLineSize) &&
+          InInfo.ImageType == FileType::KRO4)
         InStream.Skip(20);
       result = true;
       break;
@@ -135,6 +136,11 @@ std::int64_t FileSizeByName(const std::string& fileName) {
   auto size = std::filesystem::file_size(p, ec);
   if (ec) return -1;
   return static_cast<std::int64_t>(size);
+}
+
+bool FileExists(const std::string& fileName) {
+  std::error_code ec;
+  return std::filesystem::is_regular_file(fileName, ec);
 }
 
 std::string FormatGrouped(std::int64_t value) {

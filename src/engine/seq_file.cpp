@@ -5,8 +5,14 @@
 namespace trelvi {
 
 namespace {
-// Large enough that the system sees a few calls per megabyte, not one per row.
-constexpr std::size_t kStreamBuffer = 4u << 20;
+constexpr std::size_t kMinBuffer = 64u << 10;
+constexpr std::size_t kMaxBuffer = 2u << 20;
+
+std::size_t BufferFor(std::size_t rowBytes) {
+  const std::size_t want =
+      rowBytes > kMaxBuffer / 4 ? kMaxBuffer : rowBytes * 4;
+  return want < kMinBuffer ? kMinBuffer : want;
+}
 }  // namespace
 
 SeqFile::~SeqFile() { Close(); }
@@ -18,26 +24,27 @@ void SeqFile::Bind(const std::string& fileName) {
 }
 
 static std::FILE* OpenWithBuffer(const std::string& name, const char* mode,
-                                 char*& buffer) {
+                                 std::size_t rowBytes, char*& buffer) {
   std::FILE* f = std::fopen(name.c_str(), mode);
   if (!f) return nullptr;
-  buffer = static_cast<char*>(std::malloc(kStreamBuffer));
-  if (buffer) std::setvbuf(f, buffer, _IOFBF, kStreamBuffer);
+  const std::size_t size = BufferFor(rowBytes);
+  buffer = static_cast<char*>(std::malloc(size));
+  if (buffer) std::setvbuf(f, buffer, _IOFBF, size);
   return f;
 }
 
-bool SeqFile::OpenRead() {
+bool SeqFile::OpenRead(std::size_t rowBytes) {
   Close();
   writing_ = false;
-  file_ = OpenWithBuffer(name_, "rb", buffer_);
+  file_ = OpenWithBuffer(name_, "rb", rowBytes, buffer_);
   if (!file_) failed_ = true;
   return file_ != nullptr;
 }
 
-bool SeqFile::OpenWrite() {
+bool SeqFile::OpenWrite(std::size_t rowBytes) {
   Close();
   writing_ = true;
-  file_ = OpenWithBuffer(name_, "wb", buffer_);
+  file_ = OpenWithBuffer(name_, "wb", rowBytes, buffer_);
   if (!file_) failed_ = true;
   return file_ != nullptr;
 }

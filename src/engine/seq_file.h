@@ -21,8 +21,11 @@ class SeqFile {
   void Bind(const std::string& fileName);
   const std::string& FileName() const { return name_; }
 
-  bool OpenRead();
-  bool OpenWrite();               // creates or truncates
+  // rowBytes sizes the block buffer: a few rows, so that the system sees
+  // large transfers while memory stays proportional to the row size even
+  // when a split or merge keeps hundreds of files open.
+  bool OpenRead(std::size_t rowBytes = 0);
+  bool OpenWrite(std::size_t rowBytes = 0);  // creates or truncates
   bool Skip(std::int64_t bytes);  // reading only: moves forward from the start
 
   // Number of bytes transferred; short or 0 at the end of the file or after

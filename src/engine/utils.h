@@ -8,6 +8,9 @@ namespace trelvi {
 // Size of the named file in bytes, -1 when there is no such file.
 std::int64_t FileSizeByName(const std::string& fileName);
 
+// True when the name denotes an existing regular file (or a link to one).
+bool FileExists(const std::string& fileName);
+
 // Decimal digits with "." between groups of three (at most four separators).
 std::string FormatGrouped(std::int64_t value);
 
