@@ -57,7 +57,10 @@ bool TTrelvi::OpenInFile(const std::string& fileName) {
       result = true;
       break;
     case FileType::TIF:
-      InTiff = OpenTiff(fileName, "r");
+      // "m": no memory mapping. Mapped, every row read stays resident until
+      // the file is closed, and a 40 GB input would look like 40 GB of
+      // memory; read calls keep memory at a row or a strip.
+      InTiff = OpenTiff(fileName, "rm");
       if (InTiff) inTiffReader_ = std::make_unique<TiffRowReader>(InTiff);
       result = InTiff != nullptr;
       break;
