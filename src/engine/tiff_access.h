@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 typedef struct tiff TIFF;
 
@@ -14,8 +16,21 @@ TIFF* OpenTiff(const std::string& fileName, const char* mode);
 // Installs the two handlers that discard libtiff's messages. Idempotent.
 void InstallTiffHandlers();
 
+// Whether the samples of a TIFF input can be delivered as unsigned RGB(A)
+// rows, and why not.
+enum class TiffSamples { Rgb, NotUnsigned, NotRgb };
+
+// Examines the sample format and the photometric interpretation of an open
+// input. The one interpretation besides RGB that is accepted is YCbCr in an
+// interleaved JPEG-compressed file: libtiff is then asked to convert it to
+// RGB, which changes the size of its rows, so call this before asking for
+// any row size.
+TiffSamples PrepareRgbSamples(TIFF* tiff);
+
 // Delivers the rows of an open TIFF input as interleaved samples in the
-// layout of the engine's row buffer, whatever the file's own layout.
+// layout of the engine's row buffer, whatever the file's own layout: a
+// planar-separate file is read plane by plane and interleaved. Rows may be
+// asked for from any row on, in increasing order.
 class TiffRowReader {
  public:
   explicit TiffRowReader(TIFF* tiff);
@@ -23,11 +38,35 @@ class TiffRowReader {
   TiffRowReader(const TiffRowReader&) = delete;
   TiffRowReader& operator=(const TiffRowReader&) = delete;
 
-  // Reads row into buffer (exactly rowBytes bytes); true on success.
+  // Reads row into buffer (exactly rowBytes bytes); true on success. Fails,
+  // rather than deliver pixels of another layout, when the file's rows are
+  // not unsigned RGB(A) samples of 8 or 16 bits that fill exactly rowBytes.
   bool ReadRow(std::uint32_t row, std::uint8_t* buffer, std::uint32_t rowBytes);
 
  private:
+  // One sample plane read row after row through its own handle (an
+  // interleaved file has one plane holding every sample). libtiff cannot
+  // seek inside a compressed strip, so each plane keeps its own place.
+  struct Plane {
+    TIFF* Tiff = nullptr;
+    bool Owned = false;  // opened here, closed here
+    std::uint32_t NextRow = 0;
+  };
+  bool ReadScanline(Plane& plane, std::uint16_t sample, std::uint32_t row,
+                    std::uint8_t* into);
+  bool ReadPlanes(std::uint32_t row, std::uint8_t* buffer);
+
   TIFF* tiff_;
+  bool usable_ = false;
+  std::uint32_t sampleBytes_ = 0;    // 1 or 2
+  std::uint32_t rowsPerStrip_ = 1;
+  std::uint64_t pixels_ = 0;         // pixels of one row
+  std::uint64_t rowBytes_ = 0;       // one interleaved row
+  std::uint64_t planeBytes_ = 0;     // one row of one plane
+  std::vector<Plane> planes_;
+  // One row of one sample plane, for planar-separate files only; allocated
+  // once for the open file.
+  std::unique_ptr<std::uint8_t[]> plane_;
 };
 
 }  // namespace trelvi
