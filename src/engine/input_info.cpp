@@ -60,7 +60,8 @@ void TTrelvi::ReadTiffInfo() {
   } else if (samples == TiffSamples::NotRgb) {
     Ui().ShowMessageBox("The image must be RGB");
   } else {
-    InInfo.BytesPerPixel = static_cast<std::uint8_t>(bits == 16 ? channels * 2 : channels);
+    InInfo.BytesPerPixel =
+        static_cast<std::uint8_t>(bits == 16 ? channels * 2 : channels);
     InInfo.IsLsb = true;
     InInfo.ImageIsOk = true;
   }

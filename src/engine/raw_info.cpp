@@ -18,7 +18,8 @@ void TTrelvi::ReadRawInfo(bool askUser) {
   const std::uint64_t pixels = static_cast<std::uint64_t>(width) * height;
   const std::int64_t size = InInfo.FileSize;
   std::uint16_t bits = 0;
-  if (size >= 0 && size % 3 == 0 && pixels == static_cast<std::uint64_t>(size / 3))
+  if (size >= 0 && size % 3 == 0 &&
+      pixels == static_cast<std::uint64_t>(size / 3))
     bits = 8;
   else if (size >= 0 && size % 6 == 0 &&
            pixels == static_cast<std::uint64_t>(size / 6))

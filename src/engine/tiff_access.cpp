@@ -124,9 +124,9 @@ bool TiffRowReader::ReadScanline(Plane& plane, std::uint16_t sample,
   // A compressed strip is decoded from its start: a row further on (the
   // first row of a crop, say) is reached by reading the rows before it.
   const std::uint32_t stripStart = row - row % rowsPerStrip_;
-  std::uint32_t next =
-      plane.NextRow >= stripStart && plane.NextRow <= row ? plane.NextRow
-                                                          : stripStart;
+  std::uint32_t next = plane.NextRow >= stripStart && plane.NextRow <= row
+                           ? plane.NextRow
+                           : stripStart;
   plane.NextRow = UINT32_MAX;  // unknown until this read succeeds
   for (; next <= row; ++next)
     if (TIFFReadScanline(plane.Tiff, into, next, sample) != 1) return false;

@@ -58,11 +58,11 @@ class TiffRowReader {
 
   TIFF* tiff_;
   bool usable_ = false;
-  std::uint32_t sampleBytes_ = 0;    // 1 or 2
+  std::uint32_t sampleBytes_ = 0;  // 1 or 2
   std::uint32_t rowsPerStrip_ = 1;
-  std::uint64_t pixels_ = 0;         // pixels of one row
-  std::uint64_t rowBytes_ = 0;       // one interleaved row
-  std::uint64_t planeBytes_ = 0;     // one row of one plane
+  std::uint64_t pixels_ = 0;      // pixels of one row
+  std::uint64_t rowBytes_ = 0;    // one interleaved row
+  std::uint64_t planeBytes_ = 0;  // one row of one plane
   std::vector<Plane> planes_;
   // One row of one sample plane, for planar-separate files only; allocated
   // once for the open file.

@@ -62,15 +62,13 @@ void SplitFileName(const std::string& fileName, std::string& baseName,
     name.erase(name.size() - 4);
     ext = "big." + ext;
   }
-  // Position suffix "_x<col>y<row>", then size suffix "_<w>X<h>".
-  CutSuffix(
-      name,
-      [&](std::size_t p) {
-        return (name[p + 1] == 'X' || name[p + 1] == 'x') &&
-               IsDigit(name[p + 2]);
-      },
-      'Y');
-  CutSuffix(name, [&](std::size_t p) { return IsDigit(name[p + 1]); }, 'X');
+  // Position suffix "_x<col>y<row>" first, then size suffix "_<w>X<h>".
+  const auto positionAt = [&](std::size_t p) {
+    return (name[p + 1] == 'X' || name[p + 1] == 'x') && IsDigit(name[p + 2]);
+  };
+  const auto sizeAt = [&](std::size_t p) { return IsDigit(name[p + 1]); };
+  CutSuffix(name, positionAt, 'Y');
+  CutSuffix(name, sizeAt, 'X');
   baseName = name;
 }
 

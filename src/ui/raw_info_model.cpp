@@ -25,7 +25,8 @@ std::int32_t StrToIntOrZero(const std::string& text) {
   for (; i < text.size(); ++i) {
     if (text[i] < '0' || text[i] > '9') return 0;
     value = value * 10 + (text[i] - '0');
-    if (value > static_cast<std::int64_t>(std::numeric_limits<std::int32_t>::max()) + 1)
+    if (value >
+        static_cast<std::int64_t>(std::numeric_limits<std::int32_t>::max()) + 1)
       return 0;
   }
   if (negative) value = -value;

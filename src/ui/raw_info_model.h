@@ -22,7 +22,7 @@ inline constexpr int Up = 38;
 inline constexpr int Right = 39;
 inline constexpr int Down = 40;
 inline constexpr int Delete = 46;
-inline constexpr int Digit0 = 48;  // to 57 for 9
+inline constexpr int Digit0 = 48;   // to 57 for 9
 inline constexpr int Numpad0 = 96;  // to 105 for numpad 9
 }  // namespace vk
 
@@ -49,8 +49,8 @@ class RawInfoModel {
   // width the name proposes (kept from the last use when the name proposes
   // no size) and the height that fits it. Bits is not used: the radio
   // buttons keep their state.
-  void Prepare(std::int64_t fileSize, std::uint32_t width,
-               std::uint32_t height, std::uint16_t bits);
+  void Prepare(std::int64_t fileSize, std::uint32_t width, std::uint32_t height,
+               std::uint16_t bits);
   // File size div 3 at 8 bits, div 6 at 16 bits.
   std::int64_t GetNumPixel() const;
 

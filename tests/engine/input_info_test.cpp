@@ -55,7 +55,8 @@ void WriteTaggedTiff(const std::string& path, std::uint32_t w, std::uint32_t h,
   TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
   TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, 1);
   if (photometric >= 0) TIFFSetField(t, TIFFTAG_PHOTOMETRIC, photometric);
-  std::vector<std::uint8_t> row(static_cast<std::size_t>(TIFFScanlineSize64(t)));
+  std::vector<std::uint8_t> row(
+      static_cast<std::size_t>(TIFFScanlineSize64(t)));
   for (std::uint32_t y = 0; y < h; ++y)
     ASSERT_EQ(TIFFWriteScanline(t, row.data(), y, 0), 1);
   TIFFClose(t);
@@ -65,7 +66,8 @@ void WriteTaggedTiff(const std::string& path, std::uint32_t w, std::uint32_t h,
 
 TEST(InputInfo, TiffExtensionsInAnyCase) {
   TempDir dir;
-  for (const char* name : {"IMAGE.Tif", "image.TIFF", "image.tif", "a.b.tiff"}) {
+  for (const char* name :
+       {"IMAGE.Tif", "image.TIFF", "image.tif", "a.b.tiff"}) {
     const std::string path = dir.File(name);
     test::WriteTiff(path, Spec(7, 5, 8, 3));
     const Described d = Describe(path);
@@ -124,7 +126,8 @@ TEST(InputInfo, TheContentNeverDecidesTheFormat) {
   const Described d = Describe(path);
   EXPECT_EQ(d.Info.ImageType, FileType::RAW);
   EXPECT_FALSE(d.Info.ImageIsOk);
-  EXPECT_EQ(d.Messages, std::vector<std::string>{"Invalid width, height or bits"});
+  EXPECT_EQ(d.Messages,
+            std::vector<std::string>{"Invalid width, height or bits"});
 }
 
 TEST(InputInfo, RawAndRgbExtensionsGoToTheRawReader) {
@@ -266,8 +269,10 @@ TEST(TiffInfo, SamplesMustBeUnsignedIntegers) {
   TempDir dir;
   const struct {
     int bits, format;
-  } cases[] = {{16, SAMPLEFORMAT_INT}, {8, SAMPLEFORMAT_INT},
-               {16, SAMPLEFORMAT_IEEEFP}, {8, SAMPLEFORMAT_VOID}};
+  } cases[] = {{16, SAMPLEFORMAT_INT},
+               {8, SAMPLEFORMAT_INT},
+               {16, SAMPLEFORMAT_IEEEFP},
+               {8, SAMPLEFORMAT_VOID}};
   for (const auto& c : cases) {
     TiffSpec s = Spec(4, 4, c.bits, 3);
     s.SampleFormat = c.format;

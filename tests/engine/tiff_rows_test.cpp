@@ -37,21 +37,24 @@ bool OpenInput(TTrelvi& engine, const std::string& path) {
 
 // Reads rows first.. of the file and compares them with the interleaved
 // pixels (16-bit samples least significant byte first, as on this machine).
-void ExpectRows(const std::string& path, const std::vector<std::uint8_t>& pixels,
+void ExpectRows(const std::string& path,
+                const std::vector<std::uint8_t>& pixels,
                 std::uint32_t first = 0) {
   ScriptedUi ui;
   TTrelvi engine(ui);
   ASSERT_TRUE(OpenInput(engine, path)) << path;
   const std::uint32_t rowBytes = engine.InInfo.ScanLineSize;
   ASSERT_EQ(pixels.size() % rowBytes, 0u);
-  const std::uint32_t rows = static_cast<std::uint32_t>(pixels.size() / rowBytes);
+  const std::uint32_t rows =
+      static_cast<std::uint32_t>(pixels.size() / rowBytes);
   for (std::uint32_t y = first; y < rows; ++y) {
     ASSERT_EQ(engine.ReadLine(y), static_cast<std::int32_t>(rowBytes))
         << path << " row " << y;
-    ASSERT_EQ(std::memcmp(engine.InInfo.ScanLine,
-                          pixels.data() + static_cast<std::size_t>(y) * rowBytes,
-                          rowBytes),
-              0)
+    ASSERT_EQ(
+        std::memcmp(engine.InInfo.ScanLine,
+                    pixels.data() + static_cast<std::size_t>(y) * rowBytes,
+                    rowBytes),
+        0)
         << path << " row " << y;
   }
   engine.CloseInFile();
@@ -156,7 +159,8 @@ TEST(TiffRows, BigEndianPlanarSamplesArriveInMachineOrder) {
     std::vector<std::uint16_t> plane(w);
     for (std::uint16_t c = 0; c < 3; ++c)
       for (std::uint32_t y = 0; y < h; ++y) {
-        for (std::uint32_t x = 0; x < w; ++x) plane[x] = test::SampleAt(x, y, c, 16);
+        for (std::uint32_t x = 0; x < w; ++x)
+          plane[x] = test::SampleAt(x, y, c, 16);
         ASSERT_EQ(TIFFWriteScanline(t, plane.data(), y, c), 1);
       }
     TIFFClose(t);
@@ -171,7 +175,8 @@ std::vector<std::uint8_t> WriteJpegYcbcr(const std::string& path,
   std::vector<std::uint8_t> pixels(static_cast<std::size_t>(w) * h * 3);
   for (std::uint32_t y = 0; y < h; ++y)
     for (std::uint32_t x = 0; x < w; ++x) {
-      std::uint8_t* p = pixels.data() + (static_cast<std::size_t>(y) * w + x) * 3;
+      std::uint8_t* p =
+          pixels.data() + (static_cast<std::size_t>(y) * w + x) * 3;
       p[0] = static_cast<std::uint8_t>(40 + x * 4);
       p[1] = static_cast<std::uint8_t>(200 - y * 3);
       p[2] = 90;
@@ -191,7 +196,9 @@ std::vector<std::uint8_t> WriteJpegYcbcr(const std::string& path,
   TIFFSetField(t, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
   TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, 16);
   for (std::uint32_t y = 0; y < h; ++y)
-    EXPECT_EQ(TIFFWriteScanline(t, pixels.data() + static_cast<std::size_t>(y) * w * 3, y, 0), 1);
+    EXPECT_EQ(TIFFWriteScanline(
+                  t, pixels.data() + static_cast<std::size_t>(y) * w * 3, y, 0),
+              1);
   TIFFClose(t);
   return pixels;
 }
@@ -234,7 +241,8 @@ std::int32_t ReadFirstRow(const std::string& path, HandDescribed d) {
   engine.InInfo.Height = 4;
   engine.InInfo.Bits = d.Bits;
   engine.InInfo.Channels = d.Channels;
-  engine.InInfo.BytesPerPixel = static_cast<std::uint8_t>(d.Channels * d.Bits / 8);
+  engine.InInfo.BytesPerPixel =
+      static_cast<std::uint8_t>(d.Channels * d.Bits / 8);
   engine.InInfo.IsLsb = true;
   engine.InInfo.ImageIsOk = true;
   if (!engine.OpenInFile(path)) return -1;

@@ -80,7 +80,8 @@ TEST(Naming, ShortNamesKeepEverything) {
 TEST(Naming, SizeSuffixMustShowItsXWithinOneHundredCharacters) {
   // The window is the "_" and the 99 characters after it.
   auto withFill = [](int fill) {
-    return "pano_1" + std::string(static_cast<std::size_t>(fill), 'a') + "X5.raw";
+    return "pano_1" + std::string(static_cast<std::size_t>(fill), 'a') +
+           "X5.raw";
   };
   EXPECT_EQ(GetBaseName(withFill(96)), "pano");  // X at 98, its digit at 99
   // X at 99 but its digit outside; then the X itself outside.
@@ -115,9 +116,9 @@ TEST(Naming, SizeStopsAtTheFirstUnderscoreOrDot) {
 }
 
 const std::vector<std::string> kTiles = {
-    R"(D:\t\pano_5000X5000_x1y1.tif)",     R"(D:\t\pano_5000X5000_x13y2.tif)",
-    R"(D:\t\pano_5000X5000_x3y12.tif)",    R"(D:\t\pano_5000X5000_x3y2.big.tif)",
-    R"(D:\t\pano_5000X5000_x3y2.tif)",     R"(D:\t\pano_5000X5000_x1y11.tif)",
+    R"(D:\t\pano_5000X5000_x1y1.tif)",  R"(D:\t\pano_5000X5000_x13y2.tif)",
+    R"(D:\t\pano_5000X5000_x3y12.tif)", R"(D:\t\pano_5000X5000_x3y2.big.tif)",
+    R"(D:\t\pano_5000X5000_x3y2.tif)",  R"(D:\t\pano_5000X5000_x1y11.tif)",
     R"(D:\t\pano_5000X5000_x11y1.tif)",
 };
 
@@ -138,12 +139,12 @@ TEST(FindTileFile, MatchesColumnAndRowExactly) {
 }
 
 TEST(FindTileFile, ColumnOneIsNotElevenAndRowTwoIsNotTwelve) {
-  const std::vector<std::string> files = {
-      R"(D:\t\pano_5000X5000_x11y2.tif)", R"(D:\t\pano_5000X5000_x1y12.tif)"};
+  const std::vector<std::string> files = {R"(D:\t\pano_5000X5000_x11y2.tif)",
+                                          R"(D:\t\pano_5000X5000_x1y12.tif)"};
   EXPECT_EQ(FindTileFile(files, "tif", 1, 2), "");
-  const std::vector<std::string> withIt = {
-      R"(D:\t\pano_5000X5000_x11y2.tif)", R"(D:\t\pano_5000X5000_x1y12.tif)",
-      R"(D:\t\pano_5000X5000_x1y2.tif)"};
+  const std::vector<std::string> withIt = {R"(D:\t\pano_5000X5000_x11y2.tif)",
+                                           R"(D:\t\pano_5000X5000_x1y12.tif)",
+                                           R"(D:\t\pano_5000X5000_x1y2.tif)"};
   EXPECT_EQ(FindTileFile(withIt, "tif", 1, 2), withIt[2]);
 }
 

@@ -16,9 +16,13 @@ bool PressKey(RawInfoModel& dialog, Field field, int key) {
     dialog.SetSelection(field, caret, 0);
   };
   if (key >= vk::Digit0 && key <= vk::Digit0 + 9) {
-    replace(start, length, std::string(1, static_cast<char>('0' + key - vk::Digit0)), start + 1);
+    replace(start, length,
+            std::string(1, static_cast<char>('0' + key - vk::Digit0)),
+            start + 1);
   } else if (key >= vk::Numpad0 && key <= vk::Numpad0 + 9) {
-    replace(start, length, std::string(1, static_cast<char>('0' + key - vk::Numpad0)), start + 1);
+    replace(start, length,
+            std::string(1, static_cast<char>('0' + key - vk::Numpad0)),
+            start + 1);
   } else if (key == vk::Back) {
     if (length > 0)
       replace(start, length, "", start);
@@ -34,7 +38,8 @@ bool PressKey(RawInfoModel& dialog, Field field, int key) {
   } else if (key == vk::End) {
     dialog.SetSelection(field, text.size(), 0);
   } else if (key == vk::Left) {
-    dialog.SetSelection(field, length > 0 ? start : (start > 0 ? start - 1 : 0), 0);
+    dialog.SetSelection(field, length > 0 ? start : (start > 0 ? start - 1 : 0),
+                        0);
   } else if (key == vk::Right) {
     dialog.SetSelection(field, length > 0 ? start + length : start + 1, 0);
   } else if (key == vk::Tab) {

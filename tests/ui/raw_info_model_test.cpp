@@ -167,8 +167,8 @@ TEST(RawInfoModel, HandlersRunOnlyWhenTheTextReallyChanges) {
 
 TEST(RawInfoModel, KeyFilterKeepsDigitsAndEditingKeys) {
   RawInfoModel dialog;
-  for (int key : {vk::Back, vk::Tab, vk::End, vk::Home, vk::Left, vk::Right,
-                  vk::Delete})
+  for (int key :
+       {vk::Back, vk::Tab, vk::End, vk::Home, vk::Left, vk::Right, vk::Delete})
     EXPECT_TRUE(dialog.edWidthKeyDown(Field::Width, key)) << key;
   for (int key = 48; key <= 57; ++key)
     EXPECT_TRUE(dialog.edWidthKeyDown(Field::Height, key)) << key;
