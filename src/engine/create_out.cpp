@@ -6,6 +6,7 @@
 #include <new>
 #include <system_error>
 
+#include "engine/strip_writer.h"
 #include "engine/tiff_access.h"
 #include "engine/trelvi.h"
 #include "engine/utils.h"
@@ -14,6 +15,7 @@ namespace trelvi {
 
 namespace {
 constexpr std::uint64_t kBigTiffThreshold = 4000000000ull;
+constexpr std::uint32_t kParallelRowBytes = 16384;
 
 std::mutex& QueryMutex() {
   static std::mutex m;
@@ -148,6 +150,10 @@ bool TTrelvi::CreateOutFile(const std::string& baseName) {
     TIFFSetField(OutTiff, TIFFTAG_XRESOLUTION, 240.0);
     TIFFSetField(OutTiff, TIFFTAG_YRESOLUTION, 240.0);
     TIFFSetField(OutTiff, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+    // Compression is the slow part of an LZW output; spread it over the
+    // processors when rows are wide enough to be worth handing over.
+    if (UseLzw && OutInfo.ScanLineSize >= kParallelRowBytes)
+      outStrips_ = ParallelStripWriter::Create(OutTiff, CompressionThreads());
   } else {
     OutStream.Bind(name);
     if (!OutStream.OpenWrite(OutInfo.ScanLineSize)) {

@@ -4,6 +4,7 @@
 #include <new>
 #include <system_error>
 
+#include "engine/strip_writer.h"
 #include "engine/tiff_access.h"
 #include "engine/trelvi.h"
 #include "engine/utils.h"
@@ -93,6 +94,10 @@ bool TTrelvi::CloseOutFile() {
   bool ok = true;
   if (OutOpen) {
     if (OutInfo.ImageType == FileType::TIF) {
+      if (outStrips_) {
+        if (!outStrips_->Finish()) ok = false;
+        outStrips_.reset();
+      }
       if (OutTiff) {
         // TIFFClose cannot report that the directory failed to reach the
         // disk; flushing first can.

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "engine/strip_writer.h"
 #include "engine/tiff_access.h"
 #include "engine/trelvi.h"
 
@@ -37,6 +38,10 @@ std::int32_t TTrelvi::WriteLine(std::uint32_t row) {
                  : 0;
     case FileType::TIF:
       if (!OutTiff || !OutInfo.ScanLine) return 0;
+      if (outStrips_)
+        return outStrips_->Submit(row, OutInfo.ScanLine)
+                   ? static_cast<std::int32_t>(OutInfo.ScanLineSize)
+                   : 0;
       return TIFFWriteScanline(OutTiff, OutInfo.ScanLine, row, 0) == 1
                  ? static_cast<std::int32_t>(OutInfo.ScanLineSize)
                  : 0;

@@ -15,6 +15,7 @@ typedef struct tiff TIFF;
 namespace trelvi {
 
 class TiffRowReader;
+class ParallelStripWriter;
 
 // Rows are counted in the signed 32-bit results of ReadLine and WriteLine,
 // so no row may be larger than that can express.
@@ -101,6 +102,8 @@ class TTrelvi {
   std::unique_ptr<std::uint8_t[]> inBuffer_;
   std::unique_ptr<std::uint8_t[]> outBuffer_;
   std::unique_ptr<TiffRowReader> inTiffReader_;
+  // LZW rows compressed on several threads; null for every other output.
+  std::unique_ptr<ParallelStripWriter> outStrips_;
 };
 
 // Free bytes available to the calling user on the volume holding directory;
