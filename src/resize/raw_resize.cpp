@@ -5,6 +5,7 @@
 #include <cfenv>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 #include "engine/utils.h"
 #include "operations/naming.h"
@@ -79,13 +80,30 @@ void TRawResize::ResizeTile() {
     constexpr std::uint32_t kMax = std::numeric_limits<std::int32_t>::max();
     if (width > kMax || height > kMax) throw TImagingError("Image too large.");
     if (newWidth < 0 || newHeight < 0) throw TImagingError("Invalid divider.");
-    LoadRawImageFile(
-        SrcFileName, static_cast<std::int32_t>(width),
-        static_cast<std::int32_t>(height),
-        Bits == 16 ? TImageFormat::R16G16B16 : TImageFormat::R8G8B8, image);
-    ScaleImage(image, static_cast<std::int32_t>(newWidth),
-               static_cast<std::int32_t>(newHeight),
-               FastMethod ? rfNearest : rfLanczos, ScaleOptions);
+    const TImageFormat format =
+        Bits == 16 ? TImageFormat::R16G16B16 : TImageFormat::R8G8B8;
+    if (newWidth == 0 || newHeight == 0)
+      throw TImagingError("New width or height is zero.");
+    if (FastMethod && !ScaleOptions.Reference) {
+      // Nearest neighbour takes whole source rows: only those are read, and
+      // the columns are picked from them as from the whole tile.
+      const std::int64_t yStep =
+          (static_cast<std::int64_t>(height) << 16) / newHeight;
+      std::vector<std::int32_t> rows(static_cast<std::size_t>(newHeight));
+      for (std::int64_t r = 0; r < newHeight; ++r)
+        rows[static_cast<std::size_t>(r)] =
+            static_cast<std::int32_t>((r * yStep) >> 16);
+      LoadRawImageRows(SrcFileName, static_cast<std::int32_t>(width),
+                       static_cast<std::int32_t>(height), format, rows, image);
+      ScaleImage(image, static_cast<std::int32_t>(newWidth),
+                 static_cast<std::int32_t>(newHeight), rfNearest, ScaleOptions);
+    } else {
+      LoadRawImageFile(SrcFileName, static_cast<std::int32_t>(width),
+                       static_cast<std::int32_t>(height), format, image);
+      ScaleImage(image, static_cast<std::int32_t>(newWidth),
+                 static_cast<std::int32_t>(newHeight),
+                 FastMethod ? rfNearest : rfLanczos, ScaleOptions);
+    }
 
     std::string name = folder + baseName + "_" + std::to_string(image.Width) +
                        "X" + std::to_string(image.Height);

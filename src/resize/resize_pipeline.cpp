@@ -7,6 +7,7 @@
 
 #include "engine/utils.h"
 #include "operations/naming.h"
+#include "resize/imaging/pixel_memory.h"
 #include "resize/raw_resize.h"
 
 namespace trelvi {
@@ -233,6 +234,8 @@ void TResizePipeline::DoResize(const TResizeParams& params) {
   e.InInfo = savedInput_;
   if (OnEnableButtons) OnEnableButtons();
   fs::remove(tempDir_, ec);  // fails harmlessly if something was left
+  // The tile memory kept between tiles goes back to the system.
+  TrimPixelCache();
 }
 
 void TResizePipeline::ResizePass(const TTileGrid& grid,

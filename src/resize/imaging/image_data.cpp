@@ -1,5 +1,6 @@
 #include "resize/imaging/image_data.h"
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -7,6 +8,7 @@
 
 #include "resize/imaging/buffered_stream.h"
 #include "resize/imaging/pixel_convert.h"
+#include "resize/imaging/pixel_memory.h"
 
 namespace trelvi {
 
@@ -66,8 +68,10 @@ std::int64_t GetPixelsSize(TImageFormat format, std::int64_t width,
 
 void ResetImageRecord(TImageData& image) { image = TImageData{}; }
 
-bool AllocateImage(std::int32_t width, std::int32_t height, TImageFormat format,
-                   TImageData& image) {
+namespace {
+
+bool AllocateImageData(std::int32_t width, std::int32_t height,
+                       TImageFormat format, TImageData& image, bool zeroFill) {
   const TImageFormatInfo* info = GetFormatInfo(format);
   if (width <= 0 || height <= 0 || !info) {
     char message[160];
@@ -85,10 +89,7 @@ bool AllocateImage(std::int32_t width, std::int32_t height, TImageFormat format,
     ResetImageRecord(image);
     return false;
   }
-  // calloc hands out pages that the system zeroes on first touch, so a
-  // block of hundreds of megabytes costs nothing until it is written.
-  image.Bits = static_cast<std::uint8_t*>(
-      std::calloc(static_cast<std::size_t>(image.Size), 1));
+  image.Bits = AcquirePixels(image.Size, zeroFill);
   if (!image.Bits) {
     ResetImageRecord(image);
     char message[160];
@@ -102,8 +103,20 @@ bool AllocateImage(std::int32_t width, std::int32_t height, TImageFormat format,
   return IsImageValid(image);
 }
 
+}  // namespace
+
+bool AllocateImage(std::int32_t width, std::int32_t height, TImageFormat format,
+                   TImageData& image) {
+  return AllocateImageData(width, height, format, image, true);
+}
+
+bool AllocateImageUnset(std::int32_t width, std::int32_t height,
+                        TImageFormat format, TImageData& image) {
+  return AllocateImageData(width, height, format, image, false);
+}
+
 void ReleaseImage(TImageData& image) {
-  if (IsImageValid(image)) std::free(image.Bits);
+  if (IsImageValid(image)) ReturnPixels(image.Bits, image.Size);
   ResetImageRecord(image);
 }
 
@@ -118,17 +131,47 @@ void LoadRawImageFile(const std::string& fileName, std::int32_t width,
                       TImageData& image) {
   if (fileName.empty()) throw TImagingError("Empty file name.");
   TBufferedStream stream(fileName, TBufferedStream::Mode::Read);
+  if (!GetFormatInfo(format)) throw TImagingError("Unknown image format.");
+  bool fresh = false;
+  if (image.Width != width || image.Height != height ||
+      image.Format != format || !IsImageValid(image)) {
+    AllocateImageUnset(width, height, format, image);
+    fresh = true;
+  }
+  // Rows follow each other without padding, in the file as in the block,
+  // so the rows are read in one go. A file that ends early leaves the rest
+  // of a fresh block zero; bytes past the image are not read.
+  const std::int64_t got = stream.Read(image.Bits, image.Size);
+  if (fresh && got < image.Size)
+    std::memset(image.Bits + got, 0,
+                static_cast<std::size_t>(image.Size - got));
+  stream.Close();
+}
+
+void LoadRawImageRows(const std::string& fileName, std::int32_t width,
+                      std::int32_t height, TImageFormat format,
+                      const std::vector<std::int32_t>& rows,
+                      TImageData& image) {
+  if (fileName.empty()) throw TImagingError("Empty file name.");
+  TBufferedStream stream(fileName, TBufferedStream::Mode::Read);
   const TImageFormatInfo* info = GetFormatInfo(format);
   if (!info) throw TImagingError("Unknown image format.");
-  if (image.Width != width || image.Height != height ||
-      image.Format != format || !IsImageValid(image))
-    AllocateImage(width, height, format, image);
+  if (rows.size() > static_cast<std::size_t>(INT32_MAX))
+    throw TImagingError("Too many rows.");
+  AllocateImageUnset(width, static_cast<std::int32_t>(rows.size()), format,
+                     image);
   const std::int64_t rowBytes =
       static_cast<std::int64_t>(width) * info->BytesPerPixel;
-  // Row by row, as rows are the unit of the file; a file that ends early
-  // leaves the rest of the block as it was (zero after allocation).
-  for (std::int32_t y = 0; y < height; ++y) {
-    if (stream.Read(image.Bits + y * rowBytes, rowBytes) < rowBytes) break;
+  for (std::size_t k = 0; k < rows.size(); ++k) {
+    std::uint8_t* dst = image.Bits + static_cast<std::int64_t>(k) * rowBytes;
+    std::int64_t got = 0;
+    if (rows[k] >= 0 && rows[k] < height) {
+      stream.Seek(rows[k] * rowBytes);
+      if (stream.Position() == rows[k] * rowBytes)
+        got = stream.Read(dst, rowBytes);
+    }
+    if (got < rowBytes)
+      std::memset(dst + got, 0, static_cast<std::size_t>(rowBytes - got));
   }
   stream.Close();
 }
@@ -138,10 +181,8 @@ void SaveRawImageFile(const std::string& fileName, const TImageData& image) {
   if (!IsImageValid(image)) throw TImagingError("Image is not valid.");
   TBufferedStream stream(fileName, TBufferedStream::Mode::Create);
   try {
-    const std::int64_t rowBytes = static_cast<std::int64_t>(image.Width) *
-                                  GetFormatInfo(image.Format)->BytesPerPixel;
-    for (std::int32_t y = 0; y < image.Height; ++y)
-      stream.Write(image.Bits + y * rowBytes, rowBytes);
+    // The rows are contiguous, as in the file.
+    stream.Write(image.Bits, image.Size);
     stream.Close();
   } catch (...) {
     // A half-written file would pass for a whole tile by its name.

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace trelvi {
 
@@ -88,6 +89,11 @@ bool IsImageValid(const TImageData& image);
 void LoadRawImageFile(const std::string& fileName, std::int32_t width,
                       std::int32_t height, TImageFormat format,
                       TImageData& image);
+// Only the listed rows of such a file, in that order: an image of width ×
+// rows.size(). Rows past the end of the file read as zero.
+void LoadRawImageRows(const std::string& fileName, std::int32_t width,
+                      std::int32_t height, TImageFormat format,
+                      const std::vector<std::int32_t>& rows, TImageData& image);
 // Writes the pixel block, and nothing else, to a new file of that name.
 void SaveRawImageFile(const std::string& fileName, const TImageData& image);
 

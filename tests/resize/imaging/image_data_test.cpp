@@ -10,6 +10,7 @@
 
 #include "resize/imaging/buffered_stream.h"
 #include "resize/imaging/pixel_convert.h"
+#include "resize/imaging/pixel_memory.h"
 #include "support/fixtures.h"
 
 namespace trelvi {
@@ -170,6 +171,20 @@ TEST(ImageRecord, ReleasingAnEmptyOrForeignRecordDoesNothing) {
   EXPECT_FALSE(IsImageValid(image));
 }
 
+TEST(ImageRecord, ReusedLargeBlocksAreZeroFilledAgain) {
+  // Blocks of tile size are kept and handed out again after release.
+  TImageData image;
+  ASSERT_TRUE(AllocateImage(4000, 3000, TImageFormat::R8G8B8, image));
+  std::memset(image.Bits, 0x5A, static_cast<std::size_t>(image.Size));
+  ReleaseImage(image);
+  ASSERT_TRUE(AllocateImage(3900, 3000, TImageFormat::R8G8B8, image));
+  for (std::int64_t i = 0; i < image.Size; i += 4099)
+    ASSERT_EQ(image.Bits[i], 0);
+  EXPECT_EQ(image.Bits[image.Size - 1], 0);
+  ReleaseImage(image);
+  TrimPixelCache();
+}
+
 // ---------------------------------------------------------------------------
 // Raw files
 
@@ -222,6 +237,31 @@ TEST_F(RawFile, ShortFilesLeaveZerosAndLongFilesAreCut) {
   WriteBytes(dir.File("l.raw"), longer);
   LoadRawImageFile(dir.File("l.raw"), 6, 4, TImageFormat::R8G8B8, image);
   EXPECT_EQ(Pixels(image), full);
+}
+
+TEST_F(RawFile, SelectedRowsLoadInTheirOrder) {
+  const auto bytes = Pattern(5 * 6 * 3, 11);
+  auto cut = bytes;
+  cut.resize(5 * 3 * 4 + 7);  // row 4 partly there, row 5 missing
+  WriteBytes(dir.File("r.raw"), cut);
+  LoadRawImageRows(dir.File("r.raw"), 5, 6, TImageFormat::R8G8B8,
+                   {3, 0, 0, 4, 5}, image);
+  ASSERT_EQ(image.Width, 5);
+  ASSERT_EQ(image.Height, 5);
+  auto row = [&](int r) {
+    return std::vector<std::uint8_t>(bytes.begin() + r * 15,
+                                     bytes.begin() + r * 15 + 15);
+  };
+  auto expected = row(3);
+  for (int r : {0, 0}) {
+    const auto v = row(r);
+    expected.insert(expected.end(), v.begin(), v.end());
+  }
+  auto partial = row(4);
+  std::fill(partial.begin() + 7, partial.end(), 0);
+  expected.insert(expected.end(), partial.begin(), partial.end());
+  expected.insert(expected.end(), 15, 0);
+  EXPECT_EQ(Pixels(image), expected);
 }
 
 TEST_F(RawFile, SavingReplacesALongerFileCompletely) {
