@@ -2,7 +2,9 @@
 
 #include <tiffio.h>
 
+#include <algorithm>
 #include <cstdarg>
+#include <cstring>
 #include <mutex>
 #include <new>
 
@@ -62,6 +64,22 @@ TiffSamples PrepareRgbSamples(TIFF* tiff) {
   return TiffSamples::NotRgb;
 }
 
+std::uint64_t TileBandBytes(std::uint32_t width, std::uint32_t tileWidth,
+                            std::uint32_t tileHeight,
+                            std::uint64_t pixelBytes) {
+  if (width == 0 || tileWidth == 0 || tileHeight == 0 || pixelBytes == 0)
+    return 0;
+  // The rounded width stays below 2^33, and each further product is held
+  // against the bound by a division before it is formed, so no step wraps.
+  const std::uint64_t tiles =
+      (std::uint64_t{width} + tileWidth - 1) / tileWidth;
+  const std::uint64_t pixels = tiles * tileWidth;
+  if (pixelBytes > kMaxTileBandBytes / pixels) return 0;
+  const std::uint64_t rowBytes = pixels * pixelBytes;
+  if (tileHeight > kMaxTileBandBytes / rowBytes) return 0;
+  return rowBytes * tileHeight;
+}
+
 TiffRowReader::TiffRowReader(TIFF* tiff) : tiff_(tiff) {
   if (!tiff_ || PrepareRgbSamples(tiff_) != TiffSamples::Rgb) return;
   std::uint32_t width = 0, height = 0;
@@ -81,6 +99,10 @@ TiffRowReader::TiffRowReader(TIFF* tiff) : tiff_(tiff) {
   planeBytes_ = pixels_ * sampleBytes_;
   rowBytes_ = planeBytes_ * samples;
   const bool separate = planar == PLANARCONFIG_SEPARATE;
+  if (TIFFIsTiled(tiff_)) {
+    usable_ = PrepareTiles(width, height, samples, separate);
+    return;
+  }
   // What libtiff delivers per call must be exactly the row the engine
   // expects, or one plane of it; anything else is another layout.
   const auto delivered = static_cast<std::uint64_t>(TIFFScanlineSize64(tiff_));
@@ -110,6 +132,7 @@ TiffRowReader::~TiffRowReader() {
 bool TiffRowReader::ReadRow(std::uint32_t row, std::uint8_t* buffer,
                             std::uint32_t rowBytes) {
   if (!usable_ || rowBytes != rowBytes_) return false;
+  if (tiled_) return ReadTiledRow(row, buffer);
   // libtiff writes a whole scanline of the file's own layout; never let it
   // write more than the buffer it is given holds, whatever the header claims.
   const std::uint64_t target = planes_.size() > 1 ? planeBytes_ : rowBytes_;
@@ -145,6 +168,92 @@ bool TiffRowReader::ReadPlanes(std::uint32_t row, std::uint8_t* buffer) {
       Interleave<1>(plane_.get(), first, pixels_, stride);
     else
       Interleave<2>(plane_.get(), first, pixels_, stride);
+  }
+  return true;
+}
+
+bool TiffRowReader::PrepareTiles(std::uint32_t width, std::uint32_t height,
+                                 std::uint16_t samples, bool separate) {
+  std::uint32_t tileWidth = 0, tileHeight = 0, depth = 1;
+  if (TIFFGetField(tiff_, TIFFTAG_TILEWIDTH, &tileWidth) != 1 ||
+      TIFFGetField(tiff_, TIFFTAG_TILELENGTH, &tileHeight) != 1)
+    return false;
+  // A stack of images in one file: its first slice alone would be delivered.
+  TIFFGetFieldDefaulted(tiff_, TIFFTAG_IMAGEDEPTH, &depth);
+  if (depth != 1) return false;
+
+  // The band size is settled, and absurd tiles refused, before anything is
+  // allocated or read.
+  const std::uint64_t pixelBytes = std::uint64_t{samples} * sampleBytes_;
+  const std::uint64_t bandBytes =
+      TileBandBytes(width, tileWidth, tileHeight, pixelBytes);
+  if (bandBytes == 0) return false;
+  height_ = height;
+  tileWidth_ = tileWidth;
+  tileHeight_ = tileHeight;
+  tilesAcross_ = static_cast<std::uint32_t>(
+      (std::uint64_t{width} + tileWidth - 1) / tileWidth);
+  bandPlanes_ = separate ? samples : 1;
+  tileRowBytes_ =
+      std::uint64_t{tileWidth} * (separate ? sampleBytes_ : pixelBytes);
+  tileBytes_ = tileRowBytes_ * tileHeight;
+  // What libtiff decodes per tile must be exactly such a tile, or a tile
+  // read would fill its place in the band only in part or overrun it:
+  // anything else (subsampled chroma, deeper tiles) is another layout.
+  if (static_cast<std::uint64_t>(TIFFTileSize64(tiff_)) != tileBytes_ ||
+      tileBytes_ * tilesAcross_ * bandPlanes_ != bandBytes)
+    return false;
+  band_.reset(new (std::nothrow) std::uint8_t[bandBytes]);
+  if (!band_) return false;
+  tiled_ = true;
+  return true;
+}
+
+bool TiffRowReader::ReadBand(std::uint32_t band) {
+  loadedBand_ = kNoBand;  // a band read in part holds nothing to serve
+  const std::uint32_t top = band * tileHeight_;
+  std::uint8_t* into = band_.get();
+  for (std::uint16_t s = 0; s < bandPlanes_; ++s)
+    for (std::uint32_t t = 0; t < tilesAcross_; ++t, into += tileBytes_) {
+      const std::uint32_t tile =
+          TIFFComputeTile(tiff_, t * tileWidth_, top, 0, s);
+      // The size given is the tile's place in the band: libtiff never
+      // decodes more than that into it. A short tile (a truncated or
+      // damaged file) is a failure, not a tile padded with old pixels.
+      if (TIFFReadEncodedTile(tiff_, tile, into,
+                              static_cast<tmsize_t>(tileBytes_)) !=
+          static_cast<tmsize_t>(tileBytes_))
+        return false;
+    }
+  loadedBand_ = band;
+  return true;
+}
+
+bool TiffRowReader::ReadTiledRow(std::uint32_t row, std::uint8_t* buffer) {
+  if (row >= height_) return false;
+  const std::uint32_t band = row / tileHeight_;
+  if (band != loadedBand_ && !ReadBand(band)) return false;
+
+  // Tile t supplies pixels t * tileWidth_ on, as many as the row still has:
+  // the padding of the last tile of the band is never copied.
+  const std::size_t pixelBytes = static_cast<std::size_t>(rowBytes_ / pixels_);
+  const std::uint8_t* tile =
+      band_.get() +
+      static_cast<std::size_t>((row % tileHeight_) * tileRowBytes_);
+  for (std::uint16_t s = 0; s < bandPlanes_; ++s) {
+    for (std::uint32_t t = 0; t < tilesAcross_; ++t, tile += tileBytes_) {
+      const std::uint64_t first = std::uint64_t{t} * tileWidth_;
+      const std::uint64_t count =
+          std::min<std::uint64_t>(tileWidth_, pixels_ - first);
+      std::uint8_t* into =
+          buffer + static_cast<std::size_t>(first) * pixelBytes;
+      if (bandPlanes_ == 1)
+        std::memcpy(into, tile, static_cast<std::size_t>(count) * pixelBytes);
+      else if (sampleBytes_ == 1)
+        Interleave<1>(tile, into + s, count, pixelBytes);
+      else
+        Interleave<2>(tile, into + 2 * s, count, pixelBytes);
+    }
   }
   return true;
 }
