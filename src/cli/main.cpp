@@ -11,6 +11,7 @@
 #include "engine/trelvi.h"
 #include "engine/utils.h"
 #include "operations/naming.h"
+#include "resize/resize_pipeline.h"
 #include "ui/window_rules.h"
 
 namespace {
@@ -210,6 +211,31 @@ int Merge(Runner& r, const std::vector<std::string>& tiles) {
   return r.Finish(true);
 }
 
+int Resize(Runner& r, const std::string& input, std::int32_t width, bool fast,
+           const Common& common) {
+  if (!r.LoadInput(input)) return r.Finish(false);
+  std::string folder;
+  if (!r.OutputFolder(input, folder)) return r.Finish(false);
+  TTrelvi& e = r.Engine();
+  TResizeParams params;
+  params.NewW = width;
+  // The height the window shows for this width; it decides whether the
+  // image is already near the wanted size.
+  const std::int64_t height = rules::ResizedHeight(
+      e.InInfo.Width, e.InInfo.Height, static_cast<std::uint32_t>(width));
+  params.NewH =
+      static_cast<std::int32_t>(std::min<std::int64_t>(height, 999999));
+  params.FastMethod = fast;
+  params.OutputFolder = common.OutputDir;
+  params.Output = ChoiceOf(common.Format);
+  params.NumOfCores = 1;
+  e.OutInfo.FileName.clear();
+  TResizePipeline pipeline(e);
+  pipeline.DoResize(params);
+  return r.Finish(!e.OutInfo.FileName.empty() &&
+                  FileExists(e.OutInfo.FileName));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -256,6 +282,20 @@ int main(int argc, char** argv) {
   split->add_option("--tile", tileSize, "Tile size WxH, each 256 to 30000")
       ->required();
   AddCommon(split, common, true);
+
+  std::int32_t resizeWidth = 0;
+  bool fast = false;
+  auto* resize = app.add_subcommand("resize", "Scale an image down to a width");
+  resize
+      ->add_option("INPUT", input,
+                   "Input image (at least 10000 pixels on one side)")
+      ->required();
+  resize->add_option("--width", resizeWidth, "New width, 512 to 999999")
+      ->required()
+      ->check(CLI::Range(512, 999999));
+  resize->add_flag("--fast", fast,
+                   "Nearest neighbour (less quality) instead of Lanczos");
+  AddCommon(resize, common, true);
 
   auto* merge = app.add_subcommand("merge", "Join a complete grid of tiles");
   merge->add_option("TILE", tiles, "Tile files (names carry _x<col>y<row>)")
@@ -308,5 +348,6 @@ int main(int argc, char** argv) {
   if (crop->parsed()) return Crop(runner, input, cx, cy, cw, ch, false);
   if (split->parsed()) return Split(runner, input, tile);
   if (merge->parsed()) return Merge(runner, tiles);
+  if (resize->parsed()) return Resize(runner, input, resizeWidth, fast, common);
   return kUsage;
 }

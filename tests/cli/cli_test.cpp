@@ -232,6 +232,33 @@ TEST(Cli, SplitAndMergeRoundTrip) {
   EXPECT_EQ(test::ReadBytes(merged.File("big_700X300.raw")), pixels);
 }
 
+TEST(Cli, ResizeScalesToTheWidthAndRefusesSmallImages) {
+  TempDir dir, out;
+  const std::string raw = WriteRaw(dir, "wide_10000X200.raw", 10000, 200);
+  auto r = RunCli(dir, {"resize", raw, "--width", "1000", "--fast", "-f", "raw",
+                        "-o", out.Dir()});
+  EXPECT_EQ(r.Code, 0) << r.Err;
+  EXPECT_EQ(r.LastErrLine(), "Operation completed successfully");
+  EXPECT_EQ(FileSizeByName(out.File("wide_1000X20.raw")), 1000 * 20 * 3);
+  EXPECT_FALSE(fs::exists(out.File("$$$TEMP$$$RESIZER$$$")));
+  // Beside the input, in the input's own format, the output could replace
+  // it: refused.
+  r = RunCli(dir, {"resize", raw, "--width", "1000", "-f", "raw"});
+  EXPECT_EQ(r.Code, 1);
+  EXPECT_EQ(r.ErrLines(),
+            (std::vector<std::string>{"Cannot overwrite input file",
+                                      "Operation aborted"}));
+
+  const std::string small = WriteRaw(dir, "small_900X30.raw", 900, 30);
+  r = RunCli(dir, {"resize", small, "--width", "600"});
+  EXPECT_EQ(r.Code, 1);
+  EXPECT_EQ(r.ErrLines(),
+            (std::vector<std::string>{
+                "Width and height of the input file must be > 10000",
+                "Operation aborted"}));
+  EXPECT_EQ(RunCli(dir, {"resize", raw, "--width", "511"}).Code, 2);
+}
+
 TEST(Cli, InterruptAbortsAndCleansUp) {
   TempDir dir;
   // A sparse 1.2 GB input: large enough to be interrupted mid-copy.
