@@ -40,11 +40,13 @@ int main(int argc, char** argv) {
       const double v[3] = {r + noise, g + noise, b + noise};
       for (int c = 0; c < 3; ++c) {
         double s = v[c] < 0 ? 0 : (v[c] > 255 ? 255 : v[c]);
-        std::uint8_t* p = row.data() + (static_cast<std::size_t>(x) * 3 + c) * bps;
+        std::uint8_t* p =
+            row.data() + (static_cast<std::size_t>(x) * 3 + c) * bps;
         if (bps == 1) {
           p[0] = static_cast<std::uint8_t>(s);
         } else {
-          const auto s16 = static_cast<std::uint16_t>(s * 257 + ((seed >> 20) & 63));
+          const auto s16 =
+              static_cast<std::uint16_t>(s * 257 + ((seed >> 20) & 63));
           p[0] = static_cast<std::uint8_t>(s16 & 0xFF);
           p[1] = static_cast<std::uint8_t>(s16 >> 8);
         }

@@ -45,9 +45,10 @@ std::uint8_t* AcquirePixels(std::int64_t size, bool zeroFill) {
   Cache& cache = TheCache();
   {
     std::lock_guard<std::mutex> guard(cache.Lock);
-    // The smallest kept block that fits without wasting more than half.
+    // The smallest kept block that fits. A larger one is only borrowed:
+    // the memory is the system's again at the end of the run.
     auto it = cache.Kept.lower_bound(size);
-    if (it != cache.Kept.end() && it->first <= 2 * size) {
+    if (it != cache.Kept.end()) {
       std::uint8_t* block = it->second;
       const std::int64_t capacity = it->first;
       cache.KeptBytes -= capacity;

@@ -437,6 +437,11 @@ bool DetectAvx2() {
   return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
 }
 
+bool DetectAvx512() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx512f");
+}
+
 template <typename Sample>
 __attribute__((target("avx2,fma"))) inline __m256 Load8(const std::uint8_t* p) {
   if constexpr (sizeof(Sample) == 1) {
@@ -504,6 +509,67 @@ __attribute__((target("avx2,fma"))) void VerticalAvx2(const FilterJob& job,
 }
 
 template <typename Sample>
+__attribute__((target("avx512f"))) inline __m512 Load16(const std::uint8_t* p) {
+  // The zero-masked forms: the plain ones start from an undefined register,
+  // which the compiler warns about.
+  constexpr __mmask16 kAll = 0xFFFF;
+  if constexpr (sizeof(Sample) == 1) {
+    const __m512i v = _mm512_maskz_cvtepu8_epi32(
+        kAll, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+    return _mm512_mul_ps(_mm512_maskz_cvtepi32_ps(kAll, v),
+                         _mm512_set1_ps(kByteToFloat));
+  } else {
+    const __m512i v = _mm512_maskz_cvtepu16_epi32(
+        kAll, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
+    return _mm512_mul_ps(_mm512_maskz_cvtepi32_ps(kAll, v),
+                         _mm512_set1_ps(kWordToFloat));
+  }
+}
+
+// The same loop on 16 samples a register where the processor has them.
+template <typename Sample>
+__attribute__((target("avx512f,avx2,fma"))) void VerticalAvx512(
+    const FilterJob& job, std::int32_t y, Scratch& scratch) {
+  const std::int32_t n = PrepareTaps(job, y, scratch);
+  const float* weights =
+      job.Rows->Weight.data() + job.Rows->Start[static_cast<std::size_t>(y)];
+  const std::uint8_t* const* taps = scratch.Taps.data();
+  float* line = scratch.Line.data();
+  constexpr std::int64_t S = sizeof(Sample);
+  std::int32_t t = 0;
+  for (; t + 64 <= job.LineSamples; t += 64) {
+    __m512 a0 = _mm512_setzero_ps(), a1 = a0, a2 = a0, a3 = a0;
+    for (std::int32_t k = 0; k < n; ++k) {
+      const std::uint8_t* p = taps[k] + t * S;
+      const __m512 w = _mm512_set1_ps(weights[k]);
+      a0 = _mm512_fmadd_ps(Load16<Sample>(p + 0 * S), w, a0);
+      a1 = _mm512_fmadd_ps(Load16<Sample>(p + 16 * S), w, a1);
+      a2 = _mm512_fmadd_ps(Load16<Sample>(p + 32 * S), w, a2);
+      a3 = _mm512_fmadd_ps(Load16<Sample>(p + 48 * S), w, a3);
+    }
+    _mm512_storeu_ps(line + t + 0, a0);
+    _mm512_storeu_ps(line + t + 16, a1);
+    _mm512_storeu_ps(line + t + 32, a2);
+    _mm512_storeu_ps(line + t + 48, a3);
+  }
+  for (; t + 8 <= job.LineSamples; t += 8) {
+    __m256 a = _mm256_setzero_ps();
+    for (std::int32_t k = 0; k < n; ++k)
+      a = _mm256_fmadd_ps(Load8<Sample>(taps[k] + t * S),
+                          _mm256_set1_ps(weights[k]), a);
+    _mm256_storeu_ps(line + t, a);
+  }
+  for (; t < job.LineSamples; ++t) {
+    __m128 a = _mm_setzero_ps();
+    for (std::int32_t k = 0; k < n; ++k)
+      a = _mm_fmadd_ss(
+          _mm_set_ss(SampleToFloat(LoadSample<Sample>(taps[k] + t * S))),
+          _mm_set_ss(weights[k]), a);
+    line[t] = _mm_cvtss_f32(a);
+  }
+}
+
+template <typename Sample>
 __attribute__((target("avx2,fma"))) void HorizontalAvx2(
     const FilterJob& job, std::int32_t y, const Scratch& scratch) {
   const FlatTable& cols = *job.Columns;
@@ -532,10 +598,12 @@ __attribute__((target("avx2,fma"))) void HorizontalAvx2(
 #else
 
 bool DetectAvx2() { return false; }
+bool DetectAvx512() { return false; }
 
 #endif
 
 const bool kUseAvx2 = DetectAvx2();
+const bool kUseAvx512 = kUseAvx2 && DetectAvx512();
 
 template <typename Sample>
 void ScaleFilteredFast(const FilterJob& job, const TScaleOptions& options) {
@@ -546,26 +614,32 @@ void ScaleFilteredFast(const FilterJob& job, const TScaleOptions& options) {
     s.Line.assign(static_cast<std::size_t>(job.LineSamples) + 1, 0.0f);
     s.Taps.assign(static_cast<std::size_t>(job.Rows->Longest), nullptr);
   }
-  ForEachRowRun(job.Dest->Height, threads,
-                [&](std::int32_t first, std::int32_t last, int worker) {
-                  Scratch& s = scratch[static_cast<std::size_t>(worker)];
-                  for (std::int32_t y = first; y < last; ++y) {
+  ForEachRowRun(
+      job.Dest->Height, threads,
+      [&](std::int32_t first, std::int32_t last, int worker) {
+        Scratch& s = scratch[static_cast<std::size_t>(worker)];
+        for (std::int32_t y = first; y < last; ++y) {
 #if defined(__x86_64__)
-                    if (kUseAvx2 && options.Vector) {
-                      VerticalAvx2<Sample>(job, y, s);
-                      HorizontalAvx2<Sample>(job, y, s);
-                      continue;
-                    }
+          if (kUseAvx2 && options.Vector != TScaleOptions::Loops::Plain) {
+            if (kUseAvx512 && options.Vector == TScaleOptions::Loops::Widest)
+              VerticalAvx512<Sample>(job, y, s);
+            else
+              VerticalAvx2<Sample>(job, y, s);
+            HorizontalAvx2<Sample>(job, y, s);
+            continue;
+          }
 #endif
-                    VerticalPortable<Sample>(job, y, s);
-                    HorizontalPortable<Sample>(job, y, s);
-                  }
-                });
+          VerticalPortable<Sample>(job, y, s);
+          HorizontalPortable<Sample>(job, y, s);
+        }
+      });
 }
 
 }  // namespace
 
-bool ResampleUsesAvx2() { return kUseAvx2; }
+const char* ResampleLoopsName() {
+  return kUseAvx512 ? "AVX-512" : kUseAvx2 ? "AVX2+FMA" : "plain";
+}
 
 void ScaleFiltered(const TImageData& source, TImageData& dest,
                    TFilterFunction kernel, float radius,

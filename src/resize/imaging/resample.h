@@ -47,8 +47,10 @@ struct TScaleOptions {
   // through the format's float conversions: the yardstick that the fast
   // loops are checked against.
   bool Reference = false;
-  // Off: the plain loops that run where AVX2 is missing, same results.
-  bool Vector = true;
+  // The widest vector loops the processor has, or narrower ones; the
+  // results are the same.
+  enum class Loops { Widest, Avx2, Plain };
+  Loops Vector = Loops::Widest;
 };
 
 // Contributions along one axis; empty when either length is 0.
@@ -71,7 +73,8 @@ bool ScaleImage(TImageData& image, std::int32_t newWidth,
                 std::int32_t newHeight, TResizeFilter filter,
                 const TScaleOptions& options = {});
 
-// Whether the fast filter loops run on AVX2 with fused multiply-add here.
-bool ResampleUsesAvx2();
+// The widest filter loops this processor runs: "AVX-512", "AVX2+FMA" or
+// "plain".
+const char* ResampleLoopsName();
 
 }  // namespace trelvi

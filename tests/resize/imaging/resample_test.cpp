@@ -208,13 +208,16 @@ TEST(ScaleFiltered, FastLoopsMatchTheReferenceBitForBit) {
       ScaleFiltered(src.data, ref.data, LanczosKernel, 3.0f,
                     TScaleOptions{1, true});
       for (int threads : {1, 2, 5}) {
-        for (bool vector : {true, false}) {
+        for (auto vector :
+             {TScaleOptions::Loops::Widest, TScaleOptions::Loops::Avx2,
+              TScaleOptions::Loops::Plain}) {
           Image fast(s.dstW, s.dstH, format);
           ScaleFiltered(src.data, fast.data, LanczosKernel, 3.0f,
                         TScaleOptions{threads, false, vector});
           ASSERT_EQ(fast.Bytes(), ref.Bytes())
               << s.srcW << "x" << s.srcH << "->" << s.dstW << "x" << s.dstH
-              << " threads " << threads << " vector " << vector;
+              << " threads " << threads << " loops "
+              << static_cast<int>(vector);
         }
       }
     }

@@ -1,0 +1,151 @@
+#!/usr/bin/env bash
+# Puts the trelvi command line next to the tools users would pick instead
+# (libvips, libtiff's tools, GDAL) on the same machine, in the same run.
+#
+#   bench/run.sh                 30000 x 20000, 8 and 16 bits, 3 rounds
+#   BENCH_SIZE=8000x6000 ROUNDS=5 BENCH_BITS=8 bench/run.sh
+#
+# Each operation runs ours and each peer alternately, ROUNDS times, from a
+# warm page cache; the table shows median wall time, CPU time (user + sys)
+# and peak resident memory, and the ratio of our wall time to the peer's.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD:-$root/build/release}
+trelvi=$build/trelvi
+make_image=$build/bench/bench_make_image
+size=${BENCH_SIZE:-30000x20000}
+rounds=${ROUNDS:-3}
+bits_list=${BENCH_BITS:-8 16}
+data=${BENCH_DIR:-$root/build/bench-data}
+W=${size%x*}
+H=${size#*x}
+
+for tool in "$trelvi" "$make_image"; do
+  [[ -x $tool ]] || { echo "missing $tool: run 'make build' first" >&2; exit 1; }
+done
+for tool in vips tiffcp raw2tiff gdal_retile.py gdal_merge.py /usr/bin/time; do
+  command -v "$tool" >/dev/null || { echo "missing $tool: run 'make bench'" >&2; exit 1; }
+done
+
+mkdir -p "$data"
+work=$data/work
+results=$data/results.txt
+: >"$results"
+
+# Median of the numbers on standard input.
+median() { sort -g | awk '{a[NR]=$1} END {print (NR%2 ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2)}'; }
+
+# measure NAME ROUND COMMAND...: one timed run, appended to the results.
+measure() {
+  local name=$1 round=$2
+  shift 2
+  local t
+  t=$(mktemp)
+  if ! /usr/bin/time -f "%e %U %S %M" -o "$t" "$@" >/dev/null 2>"$t.err"; then
+    echo "FAILED: $name: $*" >&2
+    cat "$t.err" >&2
+    rm -f "$t" "$t.err"
+    return 1
+  fi
+  read -r wall user sys peak <"$t"
+  echo "$name $round $wall $(awk "BEGIN{print $user+$sys}") $peak" >>"$results"
+  rm -f "$t" "$t.err"
+}
+
+# clean DIR: an empty output folder.
+clean() { rm -rf "$1"; mkdir -p "$1"; }
+
+warm() { cat "$@" >/dev/null; }
+
+for bits in $bits_list; do
+  raw=$data/photo${bits}_${W}X${H}.raw
+  tif=$data/photo${bits}.tif
+  if [[ ! -f $raw ]]; then
+    echo "making $raw" >&2
+    "$make_image" "$W" "$H" "$bits" "$raw"
+  fi
+  if [[ ! -f $tif ]]; then
+    clean "$work"
+    "$trelvi" convert "$raw" -f tif -q -o "$work"
+    mv "$work/photo${bits}.tif" "$tif"
+  fi
+  dtype=byte
+  [[ $bits == 16 ]] && dtype=short
+  tag="${bits}-bit"
+
+  for ((r = 1; r <= rounds; r++)); do
+    echo "round $r of $rounds, $tag" >&2
+    warm "$raw" "$tif"
+    out=$work/out
+    clean "$out"; measure "cp of the input|$tag|cp" $r cp "$tif" "$out/copy.tif"
+
+    clean "$out"; measure "TIFF -> TIFF|$tag|ours" $r "$trelvi" convert "$tif" -f tif -q -y -o "$out"
+    clean "$out"; measure "TIFF -> TIFF|$tag|vips copy" $r vips copy "$tif" "$out/v.tif"
+    clean "$out"; measure "TIFF -> TIFF|$tag|tiffcp" $r tiffcp "$tif" "$out/t.tif"
+
+    clean "$out"; measure "TIFF -> LZW TIFF|$tag|ours" $r "$trelvi" convert "$tif" -f tif-lzw -q -y -o "$out"
+    clean "$out"; measure "TIFF -> LZW TIFF|$tag|vips tiffsave" $r vips tiffsave "$tif" "$out/v.tif" --compression lzw
+    clean "$out"; measure "TIFF -> LZW TIFF|$tag|tiffcp -c lzw" $r tiffcp -c lzw "$tif" "$out/t.tif"
+
+    clean "$out"; measure "TIFF -> RAW|$tag|ours" $r "$trelvi" convert "$tif" -f raw -q -y -o "$out"
+    clean "$out"; measure "TIFF -> RAW|$tag|vips rawsave" $r vips rawsave "$tif" "$out/v.raw"
+
+    clean "$out"; measure "RAW -> TIFF|$tag|ours" $r "$trelvi" convert "$raw" -f tif -q -y -o "$out"
+    clean "$out"; measure "RAW -> TIFF|$tag|raw2tiff" $r raw2tiff -w "$W" -l "$H" -b 3 -d "$dtype" -i pixel -p rgb -c none "$raw" "$out/t.tif"
+
+    clean "$out"; measure "crop 10000x10000|$tag|ours" $r "$trelvi" crop "$tif" --x 5000 --y 4000 --width 10000 --height 10000 -q -y -o "$out"
+    clean "$out"; measure "crop 10000x10000|$tag|vips crop" $r vips crop "$tif" "$out/v.tif" 5000 4000 10000 10000
+
+    # Tiles for the merges come from the splits of the last round.
+    tiles=$work/tiles-ours
+    clean "$tiles"; measure "split 1000x1000|$tag|ours" $r "$trelvi" split "$tif" --tile 1000x1000 -f tif -q -y -o "$tiles"
+    clean "$out"; measure "split 1000x1000|$tag|vips dzsave" $r vips dzsave "$tif" "$out/v" --layout google --depth one --tile-size 1000 --overlap 0 --suffix .tif
+    gtiles=$work/tiles-gdal
+    clean "$gtiles"; measure "split 1000x1000|$tag|gdal_retile" $r gdal_retile.py -q -ps 1000 1000 -targetDir "$gtiles" "$tif"
+
+    cols=$(( (W + 999) / 1000 ))
+    rows=$(( (H + 999) / 1000 ))
+    ordered=()
+    for ((y = 1; y <= rows; y++)); do
+      for ((x = 1; x <= cols; x++)); do
+        ordered+=("$(ls "$tiles"/*_x${x}y${y}.tif)")
+      done
+    done
+    clean "$out"; measure "merge 1000x1000 tiles|$tag|ours" $r "$trelvi" merge "${ordered[@]}" -f tif -q -y -o "$out"
+    clean "$out"; measure "merge 1000x1000 tiles|$tag|vips arrayjoin" $r vips arrayjoin "${ordered[*]}" "$out/v.tif" --across "$cols"
+    clean "$out"; measure "merge 1000x1000 tiles|$tag|gdal_merge" $r gdal_merge.py -q -o "$out/g.tif" "$gtiles"/*.tif
+
+    if [[ $bits == 8 ]]; then
+      clean "$out"; measure "resize to 3000 slow|$tag|ours" $r "$trelvi" resize "$tif" --width 3000 -q -y -o "$out"
+      clean "$out"; measure "resize to 3000 slow|$tag|vips lanczos3" $r vips resize "$tif" "$out/v.tif" 0.1 --kernel lanczos3 --gap 0
+      clean "$out"; measure "resize to 3000 fast|$tag|ours" $r "$trelvi" resize "$tif" --width 3000 --fast -q -y -o "$out"
+      clean "$out"; measure "resize to 3000 fast|$tag|vips nearest" $r vips resize "$tif" "$out/v.tif" 0.1 --kernel nearest
+    fi
+  done
+done
+rm -rf "$work"
+
+# The table: one line per operation and peer, medians over the rounds.
+echo
+printf "%-22s %-7s %-16s %9s %9s %10s %9s\n" operation depth tool "wall s" "cpu s" "peak MB" "ours/peer"
+python3 - "$results" <<'PY'
+import sys, statistics, collections
+rows = collections.OrderedDict()
+for line in open(sys.argv[1]):
+    parts = line.rsplit(None, 4)
+    key, _round, wall, cpu, peak = parts[0], parts[1], float(parts[2]), float(parts[3]), int(parts[4])
+    rows.setdefault(key, []).append((wall, cpu, peak))
+med = {k: (statistics.median(w for w, _, _ in v), statistics.median(c for _, c, _ in v),
+           max(p for _, _, p in v) / 1024) for k, v in rows.items()}
+ours = {}
+for k in med:
+    op, depth, tool = k.split("|")
+    if tool == "ours":
+        ours[(op, depth)] = med[k][0]
+for k, (wall, cpu, peak) in med.items():
+    op, depth, tool = k.split("|")
+    mine = ours.get((op, depth))
+    ratio = "" if tool == "ours" or mine is None or wall == 0 else f"{mine / wall:.2f}"
+    print(f"{op:<22} {depth:<7} {tool:<16} {wall:9.2f} {cpu:9.2f} {peak:10.1f} {ratio:>9}")
+PY
