@@ -20,6 +20,9 @@ bits_list=${BENCH_BITS:-8 16}
 data=${BENCH_DIR:-$root/build/bench-data}
 W=${size%x*}
 H=${size#*x}
+# The crop: 10000 x 10000 at (5000, 4000) of the default size, in proportion
+# for others.
+cx=$((W / 6)) cy=$((H / 5)) cw=$((W / 3)) ch=$((H / 2))
 
 for tool in "$trelvi" "$make_image"; do
   [[ -x $tool ]] || { echo "missing $tool: run 'make build' first" >&2; exit 1; }
@@ -94,8 +97,8 @@ for bits in $bits_list; do
     clean "$out"; measure "RAW -> TIFF|$tag|ours" $r "$trelvi" convert "$raw" -f tif -q -y -o "$out"
     clean "$out"; measure "RAW -> TIFF|$tag|raw2tiff" $r raw2tiff -w "$W" -l "$H" -b 3 -d "$dtype" -i pixel -p rgb -c none "$raw" "$out/t.tif"
 
-    clean "$out"; measure "crop 10000x10000|$tag|ours" $r "$trelvi" crop "$tif" --x 5000 --y 4000 --width 10000 --height 10000 -q -y -o "$out"
-    clean "$out"; measure "crop 10000x10000|$tag|vips crop" $r vips crop "$tif" "$out/v.tif" 5000 4000 10000 10000
+    clean "$out"; measure "crop|$tag|ours" $r "$trelvi" crop "$tif" --x "$cx" --y "$cy" --width "$cw" --height "$ch" -q -y -o "$out"
+    clean "$out"; measure "crop|$tag|vips crop" $r vips crop "$tif" "$out/v.tif" "$cx" "$cy" "$cw" "$ch"
 
     # Tiles for the merges come from the splits of the last round.
     tiles=$work/tiles-ours

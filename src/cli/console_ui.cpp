@@ -200,8 +200,10 @@ void ConsoleUi::Redraw(bool force) {
   const std::string left =
       fraction > 0.001 ? Clock(elapsed / fraction - elapsed) : "--:--";
   std::string line = desc_.empty() ? std::string() : desc_ + " ";
-  line +=
-      "[" + std::string(filled, '#') + std::string(kBar - filled, '.') + "] ";
+  line += '[';
+  line.append(static_cast<std::size_t>(filled), '#');
+  line.append(static_cast<std::size_t>(kBar - filled), '.');
+  line += "] ";
   char numbers[160];
   std::snprintf(
       numbers, sizeof numbers, "%3d%% %s/%s rows, %s elapsed, %s left",
