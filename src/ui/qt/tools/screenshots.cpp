@@ -9,7 +9,6 @@
 #include <QPixmap>
 #include <QProgressBar>
 #include <QRadioButton>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
 #include <filesystem>
@@ -70,9 +69,14 @@ int main(int argc, char** argv) {
       argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
   QDir().mkpath(out);
 
-  QTemporaryDir temp;
+  // A short, plain folder name reads better in the pictures than a
+  // temporary folder's.
   const std::string root =
-      (temp.path() + QStringLiteral("/Panoramas")).toStdString();
+      (QDir::tempPath() + QStringLiteral("/Panoramas")).toStdString();
+  if (std::filesystem::exists(root)) {
+    std::fprintf(stderr, "%s exists; not touching it\n", root.c_str());
+    return 1;
+  }
   std::filesystem::create_directories(root + "/tiles");
   std::filesystem::create_directories(root + "/out");
   const std::string pano = root + "/harbour_40000X30000.raw";
@@ -123,6 +127,7 @@ int main(int argc, char** argv) {
 
   w.btConvertClick();
   w.WMDropFiles({pano}, QPoint(200, 150));
+  w.DisableButtons();
   w.ShowProgress(30000, "Step 2/4");
   w.PBStatus->setValue(12750);
   w.ShowStatus("Resizing tile 5/12");
@@ -131,6 +136,7 @@ int main(int argc, char** argv) {
   Save(&w, out + "/window-paused.png");
   w.btPauseClick();
   w.HideProgress();
+  w.EnableButtons();
 
   ui.CreateDialogs();
   TFrmRawInfo* raw = ui.RawInfo();
@@ -144,5 +150,6 @@ int main(int argc, char** argv) {
   TFrmConfirm confirm(&w);
   Save(&confirm, out + "/dialog-confirm.png");
   confirm.hide();
+  std::filesystem::remove_all(root);
   return 0;
 }
