@@ -150,12 +150,36 @@ bool WorkerReads(const TFileInfo& info) {
   return w == info.Width && h == info.Height;
 }
 
+// The folders are one and the same, however they are spelled (relative,
+// with "..", through a link). During the last step the engine guards only
+// the temporary image against being overwritten, so the user's input must
+// be protected here.
+bool SameFolder(const std::string& a, const std::string& b) {
+  if (a == b) return true;
+  std::error_code ec;
+  const bool same = fs::equivalent(a, b, ec);
+  return same && !ec;
+}
+
 }  // namespace
 
 struct TResizePipeline::Slot {
   std::unique_ptr<TRawResize> Worker;
   std::size_t Tile = 0;  // index in the source tiles
 };
+
+// Sleeps up to one poll interval, less when a worker finishes meanwhile.
+void TResizePipeline::WaitForWorkers(const std::vector<Slot>& slots) const {
+  const auto until = std::chrono::steady_clock::now() + PollInterval;
+  for (;;) {
+    for (const Slot& slot : slots)
+      if (slot.Worker && slot.Worker->Finished()) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= until) return;
+    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+        until - now, std::chrono::milliseconds(2)));
+  }
+}
 
 void TResizePipeline::ErrorBox(const std::string& text) {
   engine_.Ui().ShowMessageDialog(text, MsgIcon::Error, MsgButtons::Ok);
@@ -173,7 +197,7 @@ void TResizePipeline::DoResize(const TResizeParams& params) {
   }
   rules::SetOutputType(e, params_.Output);
   outFolder_ = rules::GetOutputFolder(params_.OutputFolder, e.InInfo.FileName);
-  if (rules::GetOutputFolder("", e.InInfo.FileName) == outFolder_ &&
+  if (SameFolder(rules::GetOutputFolder("", e.InInfo.FileName), outFolder_) &&
       e.InInfo.ImageType == e.OutInfo.ImageType) {
     ErrorBox("Cannot overwrite input file");
     e.Aborted = true;
@@ -256,6 +280,14 @@ void TResizePipeline::ResizePass(const TTileGrid& grid,
     return true;
   };
 
+  // Source tiles of collected workers; deleted once the next worker runs,
+  // so that the deletion does not hold up the work.
+  std::vector<std::string> collected;
+  auto deleteCollected = [&] {
+    for (const std::string& name : collected) RemoveFile(name);
+    collected.clear();
+  };
+
   while (!e.Aborted) {
     e.DoStatus("Resizing tile " + std::to_string(next) + "/" +
                std::to_string(count));
@@ -280,8 +312,9 @@ void TResizePipeline::ResizePass(const TTileGrid& grid,
       ++progress;
       e.DoUpdateProgress(progress);
     }
+    deleteCollected();
 
-    std::this_thread::sleep_for(PollInterval);
+    WaitForWorkers(slots);
     if (next >= count && allEmpty()) break;
 
     for (Slot& slot : slots) {
@@ -294,12 +327,13 @@ void TResizePipeline::ResizePass(const TTileGrid& grid,
         continue;  // the clean-up below collects it
       }
       resized.push_back(slot.Worker->OutFileName);
-      RemoveFile(sources[slot.Tile]);
+      collected.push_back(sources[slot.Tile]);
       slot.Worker.reset();
       ++progress;
       e.DoUpdateProgress(progress);
     }
   }
+  deleteCollected();
 
   if (e.Aborted) {
     e.DoStatus("Killing processes...");
@@ -373,7 +407,9 @@ void TResizePipeline::LastPass(std::uint32_t tileW) {
       }
       if (started) {
         while (!worker.Finished()) {
-          std::this_thread::sleep_for(PollInterval);
+          const auto until = std::chrono::steady_clock::now() + PollInterval;
+          while (!worker.Finished() && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
           e.Ui().ProcessEvents();
         }
         worker.WaitFor();

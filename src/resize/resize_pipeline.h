@@ -100,6 +100,7 @@ class TResizePipeline {
  private:
   struct Slot;
   void ErrorBox(const std::string& text);
+  void WaitForWorkers(const std::vector<Slot>& slots) const;
   void ResizePass(const TTileGrid& grid, std::vector<std::string>& sources,
                   std::vector<std::string>& resized);
   void LastPass(std::uint32_t tileW);

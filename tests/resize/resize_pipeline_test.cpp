@@ -382,6 +382,7 @@ TEST_F(ResizeRun, RefusalsChangeNothing) {
   // A file where the temporary folder should go.
   TempDir blocked;
   WriteBytes(blocked.File(TResizePipeline::kTempDirName), {1});
+  fs::create_directory(in.Path() / "sub");
 
   struct Case {
     const char* name;
@@ -396,6 +397,9 @@ TEST_F(ResizeRun, RefusalsChangeNothing) {
        OutputChoice::Raw, "File not found or bad file!", false},
       {"same folder and type", in.File("ok_10000X2.raw"), true, "",
        OutputChoice::Raw, "Cannot overwrite input file", true},
+      {"same folder spelled otherwise", in.File("ok_10000X2.raw"), true,
+       in.Dir() + "sub/../", OutputChoice::Raw, "Cannot overwrite input file",
+       true},
       {"too small", in.File("small_9999X20.raw"), true, out.Dir(),
        OutputChoice::Tif, "Width and height of the input file must be > 10000",
        true},
