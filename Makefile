@@ -4,7 +4,7 @@ BUILD_ASAN ?= build/asan
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 
-.PHONY: all deps build build-asan run test test-release test-asan clean format
+.PHONY: all deps build build-asan run test test-release test-asan clean format fuzz
 
 all: build
 
@@ -38,7 +38,19 @@ test-asan: build-asan
 # Both builds must pass; the sanitizer run catches what the release run hides.
 test: test-release test-asan
 
-format:
+# libFuzzer with clang, ASan and UBSan: every target runs FUZZ_SECONDS from
+# seeds the engine writes; any crash, leak or sanitizer report fails.
+FUZZ_BUILD   ?= build/fuzz
+FUZZ_SECONDS ?= 60
+fuzz:
+	@EXTRA_PACKAGES="clang libclang-rt-14-dev" bash scripts/install-deps.sh
+	cmake -S . -B $(FUZZ_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_CXX_COMPILER=clang++ -DTRELVI_FUZZ=ON \
+	  -DTRELVI_BUILD_GUI=OFF -DTRELVI_BUILD_TESTS=OFF
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_all
+	bash scripts/make-fuzz-seeds.sh $(FUZZ_BUILD)
+	bash scripts/run-fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
 	find src tests bench -name '*.cpp' -o -name '*.h' | xargs clang-format -i
 
 clean:

@@ -26,6 +26,17 @@ FreeSpaceQuery& Query() {
   return q;
 }
 
+// Width × height × bytes per pixel, held at the largest 64-bit value when
+// the product does not fit: sizes a header may claim reach 2^67, and a
+// wrapped product could pass the free-space check as a small file.
+std::uint64_t PixelBytes(std::uint32_t width, std::uint32_t height,
+                         std::uint8_t bytesPerPixel) {
+  const std::uint64_t pixels = static_cast<std::uint64_t>(width) * height;
+  if (bytesPerPixel != 0 && pixels > UINT64_MAX / bytesPerPixel)
+    return UINT64_MAX;
+  return pixels * bytesPerPixel;
+}
+
 // Same file as the file system sees it, not the same spelling: a relative
 // path, "..", a symbolic link or a hard link all name the input.
 bool SameFile(const std::string& a, const std::string& b) {
@@ -81,8 +92,8 @@ bool TTrelvi::CreateOutFile(const std::string& baseName) {
   OutInfo.Bits = InInfo.Bits;
   if (OutInfo.Bits == 16) OutInfo.BytesPerPixel *= 2;
 
-  const std::uint64_t size = static_cast<std::uint64_t>(OutInfo.Width) *
-                             OutInfo.Height * OutInfo.BytesPerPixel;
+  const std::uint64_t size =
+      PixelBytes(OutInfo.Width, OutInfo.Height, OutInfo.BytesPerPixel);
   const char* tiffMode = "w";
   if (OutInfo.ImageType == FileType::TIF) {
     if (ForceBigTiff || size > kBigTiffThreshold) {
@@ -133,8 +144,12 @@ bool TTrelvi::CreateOutFile(const std::string& baseName) {
   }
 
   if (OutInfo.ImageType == FileType::TIF) {
+    const bool existed = std::filesystem::exists(name, ec);
     OutTiff = OpenTiff(name, tiffMode);
     if (!OutTiff) {
+      // libtiff creates the file before it writes the header; on a full
+      // disk that leaves an empty file which no caller knows of.
+      if (!existed) std::filesystem::remove(name, ec);
       Ui().ShowMessageBox("Write to file error");
       return false;
     }

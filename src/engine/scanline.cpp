@@ -11,10 +11,16 @@ namespace trelvi {
 std::int32_t TTrelvi::ReadLine(std::uint32_t row) {
   switch (InInfo.ImageType) {
     case FileType::KRO4:
-    case FileType::RAW:
+    case FileType::RAW: {
       if (!InInfo.ScanLine) return 0;
-      return static_cast<std::int32_t>(
-          InStream.Read(InInfo.ScanLine, InInfo.ScanLineSize));
+      const std::size_t got =
+          InStream.Read(InInfo.ScanLine, InInfo.ScanLineSize);
+      // A short row may still be used: what the file did not hold reads as
+      // black, never as the previous row or memory nobody wrote.
+      if (got < InInfo.ScanLineSize)
+        std::memset(InInfo.ScanLine + got, 0, InInfo.ScanLineSize - got);
+      return static_cast<std::int32_t>(got);
+    }
     case FileType::TIF:
       if (!InTiff || !inTiffReader_ || !InInfo.ScanLine) return 0;
       return inTiffReader_->ReadRow(row, InInfo.ScanLine, InInfo.ScanLineSize)

@@ -169,6 +169,21 @@ TEST_F(ProgressTest, ADeclinedAbortDoesNotHideAFailure) {
   EXPECT_TRUE(w->MainEngine.Aborted);
 }
 
+TEST_F(ProgressTest, ASecondClickOnStartDoesNotRunTheOperationTwice) {
+  // The first event servicing inside Start comes before any button is
+  // disabled: that is where a double-click's second click lands.
+  int clicks = 0;
+  EveryPass script([&] {
+    QTest::mouseClick(w->btStart, Qt::LeftButton);
+    return ++clicks == 3;
+  });
+  Start();
+  EXPECT_TRUE(script.Done());
+  EXPECT_TRUE(ui.Messages.empty());  // no question about replacing a file
+  EXPECT_EQ(w->StatusText(), "Operation completed successfully");
+  EXPECT_EQ(FilesIn(out), (std::vector<std::string>{"pano.tif"}));
+}
+
 TEST_F(ProgressTest, EachStageStartsAfresh) {
   w->ShowProgress(100, "Step 1/4");
   EXPECT_TRUE(w->PProgress->isVisible());

@@ -654,6 +654,9 @@ void TFrmMain::ClearInputInfoPanel() {
 }
 
 void TFrmMain::sbInputClick() {
+  // The status line services events in the middle of this; a click on the
+  // button then must not replace the selection under it.
+  if (busy_ > 0) return;
   const CountScope busy(busy_);
   const bool dropped = DroppedFile;
   if (dropped) {
@@ -842,48 +845,55 @@ std::string TFrmMain::GetOutputFolder(const std::string& source) const {
 }
 
 void TFrmMain::btStartClick() {
+  // Start services events before anything is disabled: a second click
+  // arriving then must not begin a second run inside the first.
   if (operationRunning_) return;
+  operationRunning_ = true;
+  const bool ran = RunStart();
+  operationRunning_ = false;
+  if (ran) {
+    ShowStatus(MainEngine.Aborted ? "Operation aborted"
+                                  : "Operation completed successfully");
+    HideProgress();
+    EnableButtons();
+  }
+  if (closeRequested_) QTimer::singleShot(0, this, [this] { close(); });
+}
+
+bool TFrmMain::RunStart() {
   ShowStatus(std::string());
   if (!FolderDialogDirectory.empty()) {
     std::error_code ec;
     if (!std::filesystem::is_directory(FolderDialogDirectory, ec)) {
       ShowError("Output directory doesn't exists");
-      return;
+      return false;
     }
   }
   SetOutputType();
-  {
-    operationRunning_ = true;
-    switch (CurrentPanel) {
-      case 1:
-        RunCropConvert(0, 0, static_cast<std::int32_t>(MainEngine.InInfo.Width),
-                       static_cast<std::int32_t>(MainEngine.InInfo.Height));
-        break;
-      case 2:
-        StartCrop();
-        break;
-      case 3:
-        DoResize();
-        break;
-      case 4: {
-        jvSplitWidthChange(jvSplitWidth);
-        std::vector<std::string> list;
-        RunSplit(list);
-        break;
-      }
-      case 5:
-        RunMerge();
-        break;
-      default:
-        break;
+  switch (CurrentPanel) {
+    case 1:
+      RunCropConvert(0, 0, static_cast<std::int32_t>(MainEngine.InInfo.Width),
+                     static_cast<std::int32_t>(MainEngine.InInfo.Height));
+      break;
+    case 2:
+      StartCrop();
+      break;
+    case 3:
+      DoResize();
+      break;
+    case 4: {
+      jvSplitWidthChange(jvSplitWidth);
+      std::vector<std::string> list;
+      RunSplit(list);
+      break;
     }
-    operationRunning_ = false;
+    case 5:
+      RunMerge();
+      break;
+    default:
+      break;
   }
-  ShowStatus(MainEngine.Aborted ? "Operation aborted"
-                                : "Operation completed successfully");
-  HideProgress();
-  EnableButtons();
-  if (closeRequested_) QTimer::singleShot(0, this, [this] { close(); });
+  return true;
 }
 
 void TFrmMain::StartCrop() {

@@ -184,6 +184,9 @@ class TFrmMain : public QWidget {
   void BuildProgress();
   void FormCreate();
   void FormClose();
+  // Start's checks and the operation of the mode shown; false when a check
+  // stopped it before any operation could begin.
+  bool RunStart();
   void SetProgressLook(bool paused);
   rules::OutputChoice OutputChoice() const;
   // Whether a drop at y would reach a handler.
