@@ -2,6 +2,7 @@
 
 #include <sys/mman.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -11,11 +12,16 @@ namespace trelvi {
 
 namespace {
 
-// Blocks below this come from the ordinary heap.
-constexpr std::int64_t kLargeBlock = std::int64_t{32} << 20;
+// Blocks below this come from the ordinary heap; so do all blocks in
+// builds with AddressSanitizer, which then checks every access.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr std::int64_t kLargeBlock = INT64_MAX;
+#else
+constexpr std::int64_t kLargeBlock = std::int64_t{4} << 20;
+#endif
 constexpr std::int64_t kPage = std::int64_t{2} << 20;  // a huge page
 constexpr std::int64_t kKeepAtMost = std::int64_t{1} << 30;
-constexpr std::size_t kKeepBlocks = 2;
+constexpr std::size_t kKeepBlocks = 4;
 
 struct Cache {
   std::mutex Lock;
