@@ -1,8 +1,12 @@
 #include "resize/resize_pipeline.h"
 
 #include <cmath>
+#include <condition_variable>
+#include <deque>
 #include <filesystem>
 #include <memory>
+#include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "engine/utils.h"
@@ -142,6 +146,66 @@ void RemoveFile(const std::string& name) {
   fs::remove(name, ec);
 }
 
+}  // namespace
+
+// Deletes files on a thread of its own. A tile of hundreds of megabytes
+// takes a noticeable time to delete, which need not hold up the next tile.
+class TResizePipeline::TFileDeleter {
+ public:
+  ~TFileDeleter() { Finish(); }
+
+  void Add(const std::string& name) {
+    if (name.empty()) return;
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      queue_.push_back(name);
+      if (!thread_.joinable()) {
+        try {
+          thread_ = std::thread([this] { Run(); });
+        } catch (const std::system_error&) {
+          queue_.pop_back();
+          RemoveFile(name);  // no thread: delete it here
+          return;
+        }
+      }
+    }
+    wake_.notify_one();
+  }
+
+  // Returns once every file handed in is gone.
+  void Finish() {
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      stop_ = true;
+    }
+    wake_.notify_one();
+    if (thread_.joinable()) thread_.join();
+    stop_ = false;
+  }
+
+ private:
+  void Run() {
+    std::unique_lock<std::mutex> guard(lock_);
+    for (;;) {
+      wake_.wait(guard, [this] { return stop_ || !queue_.empty(); });
+      if (queue_.empty()) return;  // stopping, nothing left
+      const std::string name = std::move(queue_.front());
+      queue_.pop_front();
+      guard.unlock();
+      RemoveFile(name);
+      guard.lock();
+    }
+  }
+
+  std::mutex lock_;
+  std::condition_variable wake_;
+  std::deque<std::string> queue_;
+  bool stop_ = false;
+  std::thread thread_;
+};
+
+namespace {
+
 // Only RAW files whose names carry their size are read by a worker.
 bool WorkerReads(const TFileInfo& info) {
   if (info.ImageType != FileType::RAW) return false;
@@ -162,6 +226,13 @@ bool SameFolder(const std::string& a, const std::string& b) {
 }
 
 }  // namespace
+
+TResizePipeline::TResizePipeline(TTrelvi& engine)
+    : engine_(engine), deleter_(std::make_unique<TFileDeleter>()) {}
+
+TResizePipeline::~TResizePipeline() = default;
+
+void TResizePipeline::Delete(const std::string& name) { deleter_->Add(name); }
 
 struct TResizePipeline::Slot {
   std::unique_ptr<TRawResize> Worker;
@@ -237,16 +308,20 @@ void TResizePipeline::DoResize(const TResizeParams& params) {
     e.OutInfo.ImageType = FileType::RAW;
     e.SplitImage(grid.TileW, grid.TileH, sources, tempDir_, "Step 1/4");
     if (!e.Aborted) ResizePass(grid, sources, resized);
-    for (const std::string& name : resized) RemoveFile(name);
+    for (const std::string& name : resized) Delete(name);
     if (e.Aborted)
-      for (const std::string& name : sources) RemoveFile(name);
+      for (const std::string& name : sources) Delete(name);
 
     // The image this pass started from: a merged image of the previous pass,
     // or the user's input, which is never deleted.
     if (firstPassDone)
-      RemoveFile(e.InInfo.FileName);
+      Delete(e.InInfo.FileName);
     else
       firstPassDone = true;
+    // The next pass may make files of the names just handed over: a tile of
+    // this pass's result can share its size and position with a resized
+    // tile of this pass.
+    deleter_->Finish();
     if (e.Aborted) break;
     e.InInfo = e.OutInfo;
     e.InInfo.ImageIsOk = true;
@@ -257,6 +332,7 @@ void TResizePipeline::DoResize(const TResizeParams& params) {
   // The engine describes the user's input again, whatever happened.
   e.InInfo = savedInput_;
   if (OnEnableButtons) OnEnableButtons();
+  deleter_->Finish();
   fs::remove(tempDir_, ec);  // fails harmlessly if something was left
   // The tile memory kept between tiles goes back to the system.
   TrimPixelCache();
@@ -278,14 +354,6 @@ void TResizePipeline::ResizePass(const TTileGrid& grid,
     for (const Slot& s : slots)
       if (s.Worker) return false;
     return true;
-  };
-
-  // Source tiles of collected workers; deleted once the next worker runs,
-  // so that the deletion does not hold up the work.
-  std::vector<std::string> collected;
-  auto deleteCollected = [&] {
-    for (const std::string& name : collected) RemoveFile(name);
-    collected.clear();
   };
 
   while (!e.Aborted) {
@@ -312,8 +380,6 @@ void TResizePipeline::ResizePass(const TTileGrid& grid,
       ++progress;
       e.DoUpdateProgress(progress);
     }
-    deleteCollected();
-
     WaitForWorkers(slots);
     if (next >= count && allEmpty()) break;
 
@@ -327,14 +393,12 @@ void TResizePipeline::ResizePass(const TTileGrid& grid,
         continue;  // the clean-up below collects it
       }
       resized.push_back(slot.Worker->OutFileName);
-      collected.push_back(sources[slot.Tile]);
+      Delete(sources[slot.Tile]);
       slot.Worker.reset();
       ++progress;
       e.DoUpdateProgress(progress);
     }
   }
-  deleteCollected();
-
   if (e.Aborted) {
     e.DoStatus("Killing processes...");
     // Running workers finish their tile; whatever they leave goes.
@@ -342,8 +406,8 @@ void TResizePipeline::ResizePass(const TTileGrid& grid,
       for (Slot& slot : slots) {
         if (!slot.Worker || !slot.Worker->Finished()) continue;
         slot.Worker->WaitFor();
-        RemoveFile(sources[slot.Tile]);
-        RemoveFile(slot.Worker->OutFileName);
+        Delete(sources[slot.Tile]);
+        Delete(slot.Worker->OutFileName);
         slot.Worker.reset();
       }
       e.Ui().ProcessEvents();
@@ -371,7 +435,7 @@ bool TResizePipeline::MakeWorkerReadable() {
   const std::string written = e.OutInfo.FileName;
   if (e.Aborted || !FileExists(written)) {
     e.Aborted = true;
-    RemoveFile(written);
+    Delete(written);
     return false;
   }
   e.InInfo.FileName = written;
@@ -418,7 +482,7 @@ void TResizePipeline::LastPass(std::uint32_t tileW) {
           e.Aborted = true;
         } else {
           if (e.InInfo.FileName != savedInput_.FileName)
-            RemoveFile(e.InInfo.FileName);
+            Delete(e.InInfo.FileName);
           e.InInfo.FileName = worker.OutFileName;
           e.ReadRawInfo(false);
           writeOutput = true;
@@ -439,7 +503,7 @@ void TResizePipeline::LastPass(std::uint32_t tileW) {
     // did not produce its result.
     if (!e.Aborted && !FileExists(e.OutInfo.FileName)) e.Aborted = true;
   }
-  if (e.InInfo.FileName != savedInput_.FileName) RemoveFile(e.InInfo.FileName);
+  if (e.InInfo.FileName != savedInput_.FileName) Delete(e.InInfo.FileName);
 }
 
 }  // namespace trelvi

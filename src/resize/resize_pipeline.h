@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -83,7 +84,10 @@ TResizePlan PlanResize(std::uint32_t width, std::uint32_t height,
 // afterwards.
 class TResizePipeline {
  public:
-  explicit TResizePipeline(TTrelvi& engine) : engine_(engine) {}
+  explicit TResizePipeline(TTrelvi& engine);
+  ~TResizePipeline();
+  TResizePipeline(const TResizePipeline&) = delete;
+  TResizePipeline& operator=(const TResizePipeline&) = delete;
 
   // The window's own calls around a run; optional.
   std::function<void()> OnDisableButtons;
@@ -99,6 +103,8 @@ class TResizePipeline {
 
  private:
   struct Slot;
+  class TFileDeleter;
+  void Delete(const std::string& name);
   void ErrorBox(const std::string& text);
   void WaitForWorkers(const std::vector<Slot>& slots) const;
   void ResizePass(const TTileGrid& grid, std::vector<std::string>& sources,
@@ -107,6 +113,7 @@ class TResizePipeline {
   bool MakeWorkerReadable();
 
   TTrelvi& engine_;
+  std::unique_ptr<TFileDeleter> deleter_;
   TResizeParams params_;
   std::string tempDir_;
   std::string outFolder_;

@@ -365,6 +365,30 @@ TEST_F(ResizeRun, SixteenBitImagesResizeAtSixteenBits) {
   }
 }
 
+TEST_F(ResizeRun, ThreePassesWhoseTileNamesRecur) {
+  // Pass 1 halves three tiles to 5000 x 10; pass 2 cuts the merged 15000 x 10
+  // into 10000 + 5000, so its tile (2, 1) has the name of a resized tile of
+  // pass 1, which is deleted in between.
+  const std::string input = in.File("p_30000X20.raw");
+  WriteBytes(input, MakePixels(30000, 20, 3, 8));
+  ASSERT_TRUE(Load(input));
+  const TResizeParams params = Params(7000, false);
+  const TResizePlan plan =
+      PlanResize(30000, 20, params.NewW, params.NewH, false);
+  ASSERT_EQ(plan.Passes.size(), 2u);
+  EXPECT_EQ(plan.Passes[0].Divider, 2.0L);
+  EXPECT_EQ(plan.Passes[1].Grid.Cols, 2u);
+  pipeline.DoResize(params);
+  ASSERT_FALSE(engine.Aborted)
+      << (hooks.Errors.empty() ? ui.LastText() : hooks.Errors[0]);
+  ExpectCleanEnd(input, {"p_30000X20.raw"});
+  const std::string name = "p_" + std::to_string(plan.OutW) + "X" +
+                           std::to_string(plan.OutH) + ".raw";
+  EXPECT_EQ(Files(out), std::vector<std::string>{name});
+  EXPECT_EQ(ReadBytes(out.File(name)).size(),
+            std::size_t{plan.OutW} * plan.OutH * 3);
+}
+
 TEST_F(ResizeRun, AWiderTargetGivesACopyAtTheInputSize) {
   const std::string input = in.File("wide_12000X30.raw");
   const auto pixels = MakePixels(12000, 30, 3, 8);
