@@ -4,7 +4,7 @@ BUILD_ASAN ?= build/asan
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 
-.PHONY: all deps build build-asan run test test-release test-asan clean format fuzz
+.PHONY: all deps build build-asan run test test-release test-asan clean format bench fuzz
 
 all: build
 
@@ -51,6 +51,15 @@ fuzz:
 	bash scripts/make-fuzz-seeds.sh $(FUZZ_BUILD)
 	bash scripts/run-fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
+# The speed and memory of our command line next to libvips, libtiff's tools
+# and GDAL on the same machine (run by hand; see bench/run.sh for settings).
+bench:
+	@EXTRA_PACKAGES="libvips-tools libtiff-tools gdal-bin python3-gdal" bash scripts/install-deps.sh
+	$(MAKE) build
+	cmake --build $(BUILD) -j $(JOBS) --target bench_make_image
+	bash bench/run.sh
+
+format:
 	find src tests bench -name '*.cpp' -o -name '*.h' | xargs clang-format -i
 
 clean:
