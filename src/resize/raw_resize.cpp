@@ -46,7 +46,9 @@ void TRawResize::WaitFor() {
 }
 
 void TRawResize::Execute() {
-  pthread_setname_np(pthread_self(), "TRawResizeTh");
+#if defined(__linux__)
+  pthread_setname_np(pthread_self(), "TRawResizeTh");  // for debuggers
+#endif
   // The sizes and the filter round to nearest, ties to even.
   std::fesetround(FE_TONEAREST);
   try {

@@ -226,7 +226,14 @@ void ScaleNearest(const TImageData& source, TImageData& dest,
   }
   const std::int64_t srcRowBytes = source.Width * bpp;
   const std::int64_t dstRowBytes = dest.Width * bpp;
-  const int threads = options.Reference ? 1 : ThreadCount(options, dest.Height);
+  // Copying is cheap: unless told otherwise, a thread is only added for
+  // every few million pixels.
+  const std::int64_t pixels =
+      static_cast<std::int64_t>(dest.Width) * dest.Height;
+  int threads = options.Reference ? 1 : ThreadCount(options, dest.Height);
+  if (options.Threads <= 0)
+    threads = std::min<int>(threads, static_cast<int>(std::min<std::int64_t>(
+                                         64, 1 + pixels / (4 << 20))));
   ForEachRowRun(
       dest.Height, threads, [&](std::int32_t first, std::int32_t last, int) {
         for (std::int32_t r = first; r < last; ++r) {
