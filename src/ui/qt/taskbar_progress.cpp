@@ -2,18 +2,29 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <algorithm>
+#include <QFileInfo>
+#include <QtGlobal>
 
 namespace trelvi::gui {
 
 namespace {
 const char* const kObjectPath = "/com/trelvitools/TrelviTools";
 const char* const kInterface = "com.canonical.Unity.LauncherEntry";
+
+// Asking for the session bus where none was announced may start one (D-Bus
+// autolaunch); a desktop that shows launcher progress always announces it.
+bool SessionBusAnnounced() {
+  if (qEnvironmentVariableIsSet("DBUS_SESSION_BUS_ADDRESS")) return true;
+  const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+  return !runtime.isEmpty() &&
+         QFileInfo::exists(runtime + QStringLiteral("/bus"));
+}
 }  // namespace
 
 LauncherEntryProgress::LauncherEntryProgress(QString desktopFile)
     : appUri_(QStringLiteral("application://") + desktopFile),
-      busAvailable_(QDBusConnection::sessionBus().isConnected()) {}
+      busAvailable_(SessionBusAnnounced() &&
+                    QDBusConnection::sessionBus().isConnected()) {}
 
 LauncherEntryProgress::~LauncherEntryProgress() {
   // A launcher keeps showing the last progress it was sent.
