@@ -8,6 +8,7 @@
 #include "engine/tiff_access.h"
 #include "engine/trelvi.h"
 #include "support/fixtures.h"
+#include "support/row_check.h"
 #include "support/scripted_ui.h"
 
 // Rows of TIFF inputs in every layout the header check lets through arrive
@@ -15,6 +16,8 @@
 namespace trelvi {
 namespace {
 
+using test::ExpectRows;
+using test::OpenInput;
 using test::ScriptedUi;
 using test::TempDir;
 using test::TiffSpec;
@@ -26,39 +29,6 @@ TiffSpec Spec(std::uint32_t w, std::uint32_t h, int bits, int channels) {
   s.Bits = bits;
   s.Channels = channels;
   return s;
-}
-
-// Describes and opens the file as the operations do.
-bool OpenInput(TTrelvi& engine, const std::string& path) {
-  engine.InInfo.FileName = path;
-  engine.ReadInputInfo(false);
-  return engine.InInfo.ImageIsOk && engine.OpenInFile(engine.InInfo.FileName);
-}
-
-// Reads rows first.. of the file and compares them with the interleaved
-// pixels (16-bit samples least significant byte first, as on this machine).
-void ExpectRows(const std::string& path,
-                const std::vector<std::uint8_t>& pixels,
-                std::uint32_t first = 0) {
-  ScriptedUi ui;
-  TTrelvi engine(ui);
-  ASSERT_TRUE(OpenInput(engine, path)) << path;
-  const std::uint32_t rowBytes = engine.InInfo.ScanLineSize;
-  ASSERT_EQ(pixels.size() % rowBytes, 0u);
-  const std::uint32_t rows =
-      static_cast<std::uint32_t>(pixels.size() / rowBytes);
-  for (std::uint32_t y = first; y < rows; ++y) {
-    ASSERT_EQ(engine.ReadLine(y), static_cast<std::int32_t>(rowBytes))
-        << path << " row " << y;
-    ASSERT_EQ(
-        std::memcmp(engine.InInfo.ScanLine,
-                    pixels.data() + static_cast<std::size_t>(y) * rowBytes,
-                    rowBytes),
-        0)
-        << path << " row " << y;
-  }
-  engine.CloseInFile();
-  EXPECT_TRUE(ui.Messages.empty());
 }
 
 TEST(TiffRows, InterleavedFilesReadAsWritten) {

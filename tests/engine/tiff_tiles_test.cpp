@@ -8,6 +8,7 @@
 #include "engine/tiff_access.h"
 #include "engine/trelvi.h"
 #include "support/fixtures.h"
+#include "support/row_check.h"
 #include "support/scripted_ui.h"
 
 // Tiled TIFF inputs arrive row by row in the engine's interleaved layout,
@@ -15,6 +16,8 @@
 namespace trelvi {
 namespace {
 
+using test::ExpectRows;
+using test::OpenInput;
 using test::ScriptedUi;
 using test::TempDir;
 using test::TiffSpec;
@@ -29,35 +32,6 @@ TiffSpec Tiled(std::uint32_t w, std::uint32_t h, int bits, int channels,
   s.TileWidth = tileW;
   s.TileHeight = tileH;
   return s;
-}
-
-bool OpenInput(TTrelvi& engine, const std::string& path) {
-  engine.InInfo.FileName = path;
-  engine.ReadInputInfo(false);
-  return engine.InInfo.ImageIsOk && engine.OpenInFile(engine.InInfo.FileName);
-}
-
-// Reads the given rows, in the given order, and compares each with the
-// interleaved pixels (16-bit samples least significant byte first).
-void ExpectRows(const std::string& path,
-                const std::vector<std::uint8_t>& pixels,
-                const std::vector<std::uint32_t>& rows) {
-  ScriptedUi ui;
-  TTrelvi engine(ui);
-  ASSERT_TRUE(OpenInput(engine, path)) << path;
-  const std::uint32_t rowBytes = engine.InInfo.ScanLineSize;
-  for (std::uint32_t y : rows) {
-    ASSERT_EQ(engine.ReadLine(y), static_cast<std::int32_t>(rowBytes))
-        << path << " row " << y;
-    ASSERT_EQ(
-        std::memcmp(engine.InInfo.ScanLine,
-                    pixels.data() + static_cast<std::size_t>(y) * rowBytes,
-                    rowBytes),
-        0)
-        << path << " row " << y;
-  }
-  engine.CloseInFile();
-  EXPECT_TRUE(ui.Messages.empty());
 }
 
 std::vector<std::uint32_t> RowsFrom(std::uint32_t first, std::uint32_t end) {
