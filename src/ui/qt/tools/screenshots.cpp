@@ -1,18 +1,22 @@
-// Saves a picture of the window in each mode, of the progress box and of the
-// two small dialogs, for the documentation:
+// Saves a picture of the window in each mode, of the About view with both
+// answers of the update check (from a server of its own on 127.0.0.1), of the
+// progress box and of the two small dialogs, for the documentation:
 //   xvfb-run -a build/release/trelvi-gui-screenshots docs/
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFont>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <utility>
 
 #include "ui/qt/frm_confirm.h"
 #include "ui/qt/frm_main.h"
@@ -20,6 +24,12 @@
 #include "ui/qt/int_edit.h"
 #include "ui/qt/qt_ui_services.h"
 #include "ui/qt/window_services.h"
+
+#ifdef TRELVI_HAVE_UPDATE_CHECK
+#include <QHostAddress>
+#include <QTcpServer>
+#include <QTcpSocket>
+#endif
 
 namespace {
 
@@ -50,6 +60,57 @@ void Save(QWidget* widget, const QString& file) {
   else
     std::printf("%s\n", qPrintable(file));
 }
+
+#ifdef TRELVI_HAVE_UPDATE_CHECK
+// An update server on 127.0.0.1 that answers every request with Version,
+// served from this thread's event loop.
+class VersionServer {
+ public:
+  VersionServer() {
+    if (!server_.listen(QHostAddress::LocalHost, 0))
+      std::fprintf(stderr, "cannot listen on 127.0.0.1\n");
+    QObject::connect(&server_, &QTcpServer::newConnection, &server_,
+                     [this] { Accept(); });
+  }
+  QString Address() const {
+    return QStringLiteral("http://127.0.0.1:%1").arg(server_.serverPort());
+  }
+  QByteArray Version;
+
+ private:
+  void Accept() {
+    while (QTcpSocket* socket = server_.nextPendingConnection()) {
+      QObject::connect(socket, &QTcpSocket::disconnected, socket,
+                       &QObject::deleteLater);
+      QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+        const QByteArray head =
+            socket->property("head").toByteArray() + socket->readAll();
+        socket->setProperty("head", head);
+        if (!head.contains("\r\n\r\n")) return;
+        const QByteArray body = Version + "\r\n";
+        socket->write(
+            "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n"
+            "Content-Length: " +
+            QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" +
+            body);
+        socket->disconnectFromHost();
+      });
+    }
+  }
+  QTcpServer server_;
+};
+
+// Presses "Check for updates" and waits, at most ten seconds, for the answer.
+bool CheckForUpdates(TFrmMain& w) {
+  w.Button1->click();
+  QDeadlineTimer deadline(10000);
+  while (w.lbNewVersion->text() == QStringLiteral("Checking for updates...")) {
+    if (deadline.hasExpired()) return false;
+    QApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+  return true;
+}
+#endif
 
 void Touch(const std::string& name, std::uintmax_t size) {
   std::ofstream(name, std::ios::binary).close();
@@ -84,12 +145,33 @@ int main(int argc, char** argv) {
 
   QtUiServices ui;
   QuietWindowServices windows;
-  TFrmMain w(ui, windows);
+  TFrmMainOptions options;
+#ifdef TRELVI_HAVE_UPDATE_CHECK
+  VersionServer updates;
+  options.UpdateServer = updates.Address();
+#endif
+  TFrmMain w(ui, windows, options);
   ui.SetMainWindow(&w);
   w.lbAboutInfo->setText(w.windowTitle());
   w.show();
 
   Save(&w, out + "/window-about.png");
+
+#ifdef TRELVI_HAVE_UPDATE_CHECK
+  const std::pair<QByteArray, QString> answers[] = {
+      {QByteArray(kVersion), QStringLiteral("/about-no-update.png")},
+      {QByteArrayLiteral("2.1.1"), QStringLiteral("/about-new-version.png")},
+  };
+  for (const auto& [version, file] : answers) {
+    updates.Version = version;
+    if (!CheckForUpdates(w)) {
+      std::fprintf(stderr, "the update check did not answer\n");
+      std::filesystem::remove_all(root);
+      return 1;
+    }
+    Save(&w, out + file);
+  }
+#endif
 
   w.btConvertClick();
   w.WMDropFiles({pano}, QPoint(200, 150));
