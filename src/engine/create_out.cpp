@@ -96,7 +96,12 @@ bool TTrelvi::CreateOutFile(const std::string& baseName) {
       PixelBytes(OutInfo.Width, OutInfo.Height, OutInfo.BytesPerPixel);
   const char* tiffMode = "w";
   if (OutInfo.ImageType == FileType::TIF) {
-    if (ForceBigTiff || size > kBigTiffThreshold) {
+    // LZW does not always shrink: samples without repeats (the noisy low
+    // bytes of 16-bit photographs) grow by up to half again, and a classic
+    // TIFF cannot pass 4 GiB. Such an output would fail after gigabytes of
+    // work, so an LZW output that could grow past the limit is a BigTIFF.
+    const bool lzwMayOutgrow = UseLzw && size > kBigTiffThreshold / 3 * 2;
+    if (ForceBigTiff || size > kBigTiffThreshold || lzwMayOutgrow) {
       tiffMode = "w8";
       name = baseName + ".big.tif";
     } else {

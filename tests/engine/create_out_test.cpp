@@ -93,6 +93,12 @@ TEST(CreateOutFile, BigTiffDecisionAndFreeSpaceAreOnTheUncompressedSize) {
       {36514, 8, false, ".tif", 3999816588ull},
       {36515, 8, false, ".big.tif", 4000035675ull},
       {36515, 8, true, ".big.tif", 4000035675ull},
+      // LZW can grow noisy data by half: from two thirds of the limit on,
+      // an LZW output is a BigTIFF.
+      {29814, 8, true, ".tif", 2666623788ull},
+      {29815, 8, true, ".big.tif", 2666802675ull},
+      {29815, 8, false, ".tif", 2666802675ull},
+      {36514, 8, true, ".big.tif", 3999816588ull},
       {30000, 16, false, ".big.tif", 5400000000ull},
   };
   for (const auto& c : cases) {
