@@ -46,10 +46,14 @@ measure() {
   local t
   t=$(mktemp)
   if ! /usr/bin/time -f "%e %U %S %M" -o "$t" "$@" >/dev/null 2>"$t.err"; then
+    # A peer that cannot do the job shows as failed in the table; ours
+    # failing stops the run.
     echo "FAILED: $name: $*" >&2
-    cat "$t.err" >&2
+    tail -n 3 "$t.err" >&2
     rm -f "$t" "$t.err"
-    return 1
+    [[ $name == *"|ours" ]] && return 1
+    echo "$name $round -1 -1 0" >>"$results"
+    return 0
   fi
   read -r wall user sys peak <"$t"
   echo "$name $round $wall $(awk "BEGIN{print $user+$sys}") $peak" >>"$results"
@@ -139,15 +143,21 @@ for line in open(sys.argv[1]):
     parts = line.rsplit(None, 4)
     key, _round, wall, cpu, peak = parts[0], parts[1], float(parts[2]), float(parts[3]), int(parts[4])
     rows.setdefault(key, []).append((wall, cpu, peak))
-med = {k: (statistics.median(w for w, _, _ in v), statistics.median(c for _, c, _ in v),
-           max(p for _, _, p in v) / 1024) for k, v in rows.items()}
+# A run that failed counts as failed for the whole row.
+med = {k: ((statistics.median(w for w, _, _ in v), statistics.median(c for _, c, _ in v),
+            max(p for _, _, p in v) / 1024) if all(w >= 0 for w, _, _ in v) else None)
+       for k, v in rows.items()}
 ours = {}
 for k in med:
     op, depth, tool = k.split("|")
-    if tool == "ours":
+    if tool == "ours" and med[k]:
         ours[(op, depth)] = med[k][0]
-for k, (wall, cpu, peak) in med.items():
+for k, m in med.items():
     op, depth, tool = k.split("|")
+    if m is None:
+        print(f"{op:<22} {depth:<7} {tool:<16} {'failed':>9}")
+        continue
+    wall, cpu, peak = m
     mine = ours.get((op, depth))
     ratio = "" if tool == "ours" or mine is None or wall == 0 else f"{mine / wall:.2f}"
     print(f"{op:<22} {depth:<7} {tool:<16} {wall:9.2f} {cpu:9.2f} {peak:10.1f} {ratio:>9}")
