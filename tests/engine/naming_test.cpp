@@ -1,4 +1,4 @@
-#include "operations/naming.h"
+#include "engine/naming.h"
 
 #include <gtest/gtest.h>
 
