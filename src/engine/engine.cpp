@@ -25,6 +25,8 @@ void TTrelvi::InitEngine() {
 }
 
 bool TTrelvi::OpenInFile(const std::string& fileName) {
+  // Whatever was open before is closed, even when this open fails.
+  inReader_.reset();
   // 64-bit product: a row that does not fit the 32-bit row size is refused
   // like an allocation failure instead of wrapping into a too-small buffer.
   const std::uint64_t size =
@@ -47,7 +49,6 @@ bool TTrelvi::OpenInFile(const std::string& fileName) {
 
   // The reader is chosen here, once. RAW and KRO readers always open: a
   // file that cannot be read delivers 0 bytes at the first ReadLine.
-  inReader_.reset();
   if (const FormatUnit* unit = FindFormat(InInfo.ImageType))
     inReader_ = unit->OpenReader(fileName, InInfo);
   InOpen = inReader_ != nullptr;

@@ -117,9 +117,12 @@ TEST(RowAccess, RowsPastTheEndReadAsNothingAndBlack) {
       EXPECT_EQ(engine.ReadLine(y), 0) << y;
       EXPECT_EQ(Buffer(engine), std::vector<std::uint8_t>(in.RowBytes, 0));
     }
-    // The end of the file does not stick: a row inside it reads again.
-    ASSERT_EQ(engine.ReadLine(2), static_cast<std::int32_t>(in.RowBytes));
-    EXPECT_EQ(Buffer(engine), RowOf(in, 2));
+    // The end of the file does not stick: rows inside it read again, the
+    // first one too after the last possible row.
+    for (std::uint32_t y : {0u, 2u}) {
+      ASSERT_EQ(engine.ReadLine(y), static_cast<std::int32_t>(in.RowBytes));
+      EXPECT_EQ(Buffer(engine), RowOf(in, y));
+    }
     engine.CloseInFile();
   }
 }

@@ -24,7 +24,7 @@ std::uint32_t FixedRowReader::ReadRow(std::uint32_t row, std::uint8_t* buffer,
     file_.Skip(static_cast<std::int64_t>(offset));
   }
   const std::size_t got = file_.Read(buffer, rowBytes);
-  nextRow_ = row + 1;
+  nextRow_ = std::uint64_t{row} + 1;
   // A short row may still be used: what the file did not hold reads as
   // black, never as the previous row or memory nobody wrote.
   if (got < rowBytes) std::memset(buffer + got, 0, rowBytes - got);

@@ -28,7 +28,8 @@ class FixedRowReader : public ImageReader {
   SeqFile file_;
   std::uint64_t rowBytes_;
   std::uint64_t headerBytes_;
-  std::uint32_t nextRow_ = 0;  // the row the stream stands at
+  // The row the stream stands at; 2^32 after the last possible row.
+  std::uint64_t nextRow_ = 0;
 };
 
 // Writes such a file: the header (when there is one) at creation, then row
