@@ -93,7 +93,7 @@ OutputName TTrelvi::ChooseOutputName(const std::string& baseName) const {
   request.BaseName = baseName;
   request.PixelBytes =
       PixelBytes(OutInfo.Width, OutInfo.Height, OutInfo.BytesPerPixel);
-  request.Lzw = UseLzw;
+  request.Codec = UseLzw ? Compression::Lzw : Compression::None;
   request.ForceLarge = ForceBigTiff;
   return FindFormat(OutInfo.ImageType)->NameOutput(request);
 }
@@ -155,7 +155,7 @@ bool TTrelvi::OpenOutWriter(const OutputName& name) {
   options.Bits = OutInfo.Bits;
   options.Channels = OutInfo.Channels;
   options.RowBytes = OutInfo.ScanLineSize;
-  options.Lzw = UseLzw;
+  options.Codec = UseLzw ? Compression::Lzw : Compression::None;
   options.Large = name.Large;
   outWriter_ = FindFormat(OutInfo.ImageType)->CreateWriter(options);
   if (!outWriter_) {

@@ -52,10 +52,11 @@ const std::vector<FormatUnit>& Table() {
 }
 
 constexpr OutputChoiceRow kOutputChoices[] = {
-    {OutputChoice::Tif, "TIFF", "tif", FileType::TIF, false},
-    {OutputChoice::TifLzw, "TIFF (LZW)", "tif-lzw", FileType::TIF, true},
-    {OutputChoice::Raw, "RAW", "raw", FileType::RAW, false},
-    {OutputChoice::Kro, "KRO", "kro", FileType::KRO4, false},
+    {OutputChoice::Tif, "TIFF", "tif", FileType::TIF, Compression::None},
+    {OutputChoice::TifLzw, "TIFF (LZW)", "tif-lzw", FileType::TIF,
+     Compression::Lzw},
+    {OutputChoice::Raw, "RAW", "raw", FileType::RAW, Compression::None},
+    {OutputChoice::Kro, "KRO", "kro", FileType::KRO4, Compression::None},
 };
 
 }  // namespace
@@ -112,7 +113,7 @@ void SetOutputType(TTrelvi& engine, OutputChoice choice) {
   for (const OutputChoiceRow& row : kOutputChoices) {
     if (row.Choice != choice) continue;
     engine.OutInfo.ImageType = row.Type;
-    engine.UseLzw = row.Lzw;
+    engine.UseLzw = row.Codec == Compression::Lzw;
   }
 }
 

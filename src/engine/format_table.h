@@ -74,7 +74,7 @@ struct OutputChoiceRow {
   const char* Caption;  // the window's button
   const char* CliName;  // the command line's -f value
   FileType Type;
-  bool Lzw;
+  Compression Codec;
 };
 
 // The output choices in the window's order, the first being the default.

@@ -55,6 +55,11 @@ class ImageReader {
   virtual const ImageMetadata* Metadata() const { return nullptr; }
 };
 
+// The lossless codec of an output whose format offers one. A codec added
+// here (Deflate, ZSTD) is offered by the formats that write it and ignored
+// by the others.
+enum class Compression : std::uint8_t { None, Lzw };
+
 // How a new output file is to be written. Fields a format does not know are
 // ignored by it.
 struct WriterOptions {
@@ -66,8 +71,10 @@ struct WriterOptions {
   std::uint8_t Bits = 0;
   std::uint8_t Channels = 0;
   std::uint32_t RowBytes = 0;
-  // Lossless compression of a format that offers it (TIFF: LZW).
-  bool Lzw = false;
+  Compression Codec = Compression::None;
+  // Horizontal differencing before the codec, for the codecs that gain
+  // from it; no output uses it yet.
+  bool Predictor = false;
   // The larger flavour of a format with a size limit (TIFF: BigTIFF), as
   // the format's output-name rule chose it.
   bool Large = false;
@@ -101,7 +108,7 @@ struct OutputLayout {
 struct OutputRequest {
   std::string BaseName;          // the caller's name, without extension
   std::uint64_t PixelBytes = 0;  // width × height × bytes per pixel, held
-  bool Lzw = false;
+  Compression Codec = Compression::None;
   bool ForceLarge = false;  // the caller needs the larger flavour
 };
 

@@ -97,6 +97,7 @@ TEST(FormatTable, OutputChoicesInWindowOrderWithTheirNames) {
     EXPECT_EQ(rows[i].Choice, e.choice) << i;
     EXPECT_STREQ(rows[i].Caption, e.caption) << i;
     EXPECT_STREQ(rows[i].CliName, e.cli) << i;
+    EXPECT_EQ(rows[i].Codec == Compression::Lzw, e.lzw) << i;
     cliNames.push_back(e.cli);
 
     // -f name to choice and back, and the choice as the engine takes it.
@@ -143,7 +144,7 @@ TEST(FormatTable, OutputNamesAndTheBigTiffThresholds) {
     OutputRequest request;
     request.BaseName = "/o/out";
     request.PixelBytes = c.bytes;
-    request.Lzw = c.lzw;
+    request.Codec = c.lzw ? Compression::Lzw : Compression::None;
     request.ForceLarge = c.force;
     const OutputName got = FindFormat(c.type)->NameOutput(request);
     EXPECT_EQ(got.FileName, std::string("/o/") + c.name) << c.bytes;

@@ -142,8 +142,8 @@ OutputName NameOutput(const OutputRequest& request) {
   // bytes of 16-bit photographs) grow by up to half again, and a classic
   // TIFF cannot pass 4 GiB. Such an output would fail after gigabytes of
   // work, so an LZW output that could grow past the limit is a BigTIFF.
-  const bool lzwMayOutgrow =
-      request.Lzw && request.PixelBytes > kBigTiffThreshold / 3 * 2;
+  const bool lzwMayOutgrow = request.Codec == Compression::Lzw &&
+                             request.PixelBytes > kBigTiffThreshold / 3 * 2;
   if (request.ForceLarge || request.PixelBytes > kBigTiffThreshold ||
       lzwMayOutgrow)
     return OutputName{request.BaseName + ".big.tif", true};
@@ -166,8 +166,9 @@ std::unique_ptr<ImageWriter> CreateWriter(const WriterOptions& options) {
   TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, options.Bits);
   TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, options.Channels);
   TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, 1);
+  const bool lzw = options.Codec == Compression::Lzw;
   TIFFSetField(t, TIFFTAG_COMPRESSION,
-               options.Lzw ? COMPRESSION_LZW : COMPRESSION_NONE);
+               lzw ? COMPRESSION_LZW : COMPRESSION_NONE);
   TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
   TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
   TIFFSetField(t, TIFFTAG_XRESOLUTION, 240.0);
@@ -175,7 +176,7 @@ std::unique_ptr<ImageWriter> CreateWriter(const WriterOptions& options) {
   TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
   // Compression is the slow part of an LZW output; spread it over the
   // processors when rows are wide enough to be worth handing over.
-  const bool parallel = options.Lzw && options.RowBytes >= kParallelRowBytes;
+  const bool parallel = lzw && options.RowBytes >= kParallelRowBytes;
   return std::make_unique<TiffWriter>(std::move(tiff), parallel);
 }
 
