@@ -56,7 +56,8 @@ std::string Convert(TTrelvi& engine, fuzz::CountingUi& ui, const Output& out,
   const int shownBefore = ui.Boxes + ui.Dialogs + ui.Questions;
   engine.CropImage(0, 0, static_cast<std::int32_t>(engine.InInfo.Width),
                    static_cast<std::int32_t>(engine.InInfo.Height), outDir, "");
-  if (engine.InOpen || engine.OutOpen || engine.InTiff || engine.OutTiff)
+  if (engine.InOpen || engine.OutOpen || engine.InReaderOpen() ||
+      engine.OutWriterOpen())
     fuzz::Fail("a conversion left a file open");
   if (ui.Questions != 0) fuzz::Fail("an output was left behind earlier");
   const std::string name = engine.OutInfo.FileName;

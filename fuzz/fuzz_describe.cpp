@@ -47,7 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
     }
     if (info.FileSize != static_cast<std::int64_t>(input.ContentSize))
       fuzz::Fail("file size");
-    if (engine.InOpen || engine.InTiff) fuzz::Fail("description left open");
+    if (engine.InOpen || engine.InReaderOpen())
+      fuzz::Fail("description left open");
 
     // The window's limits on what it accepts.
     TFileInfo limited = info;

@@ -10,7 +10,7 @@
 
 #include "engine/utils.h"
 #include "fuzz_common.h"
-#include "operations/naming.h"
+#include "engine/naming.h"
 #include "ui/window_rules.h"
 
 using namespace trelvi;

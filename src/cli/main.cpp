@@ -8,9 +8,10 @@
 #include <regex>
 
 #include "cli/console_ui.h"
+#include "engine/format_table.h"
+#include "engine/naming.h"
 #include "engine/trelvi.h"
 #include "engine/utils.h"
-#include "operations/naming.h"
 #include "resize/resize_pipeline.h"
 #include "ui/window_rules.h"
 
@@ -48,7 +49,7 @@ struct Common {
 void AddCommon(CLI::App* cmd, Common& c, bool withOutput) {
   if (withOutput) {
     cmd->add_option("-f,--format", c.Format, "Output format")
-        ->check(CLI::IsMember({"tif", "tif-lzw", "raw", "kro"}))
+        ->check(CLI::IsMember(OutputCliNames()))
         ->default_str("tif");
     cmd->add_option("-o,--output-dir", c.OutputDir,
                     "Output folder (default: the input's folder)");
@@ -63,10 +64,8 @@ void AddCommon(CLI::App* cmd, Common& c, bool withOutput) {
 }
 
 rules::OutputChoice ChoiceOf(const std::string& format) {
-  if (format == "tif-lzw") return rules::OutputChoice::TifLzw;
-  if (format == "raw") return rules::OutputChoice::Raw;
-  if (format == "kro") return rules::OutputChoice::Kro;
-  return rules::OutputChoice::Tif;
+  const OutputChoiceRow* row = FindOutputChoice(format);
+  return row ? row->Choice : OutputChoices().front().Choice;
 }
 
 class Runner {

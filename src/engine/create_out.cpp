@@ -1,22 +1,17 @@
-#include <tiffio.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
 #include <new>
 #include <system_error>
 
-#include "engine/strip_writer.h"
-#include "engine/tiff_access.h"
+#include "engine/format_table.h"
+#include "engine/image_format.h"
 #include "engine/trelvi.h"
 #include "engine/utils.h"
 
 namespace trelvi {
 
 namespace {
-constexpr std::uint64_t kBigTiffThreshold = 4000000000ull;
-constexpr std::uint32_t kParallelRowBytes = 16384;
-
 std::mutex& QueryMutex() {
   static std::mutex m;
   return m;
@@ -65,50 +60,47 @@ std::uint64_t GetFreeSpace(const std::string& directory) {
   return info.available;
 }
 
+// Every step reports its own failure; the first that fails ends the
+// creation, and nothing after it runs.
 bool TTrelvi::CreateOutFile(const std::string& baseName) {
-  std::string name;
-  switch (OutInfo.ImageType) {
-    case FileType::KRO4:
-      name = baseName + ".kro";
-      OutInfo.Channels = 4;
-      OutInfo.BytesPerPixel = 4;
-      OutInfo.IsLsb = false;
-      break;
-    case FileType::RAW:
-      name = baseName + ".raw";
-      OutInfo.Channels = 3;
-      OutInfo.BytesPerPixel = 3;
-      OutInfo.IsLsb = true;
-      break;
-    case FileType::TIF:
-      OutInfo.Channels = 3;
-      OutInfo.BytesPerPixel = 3;
-      OutInfo.IsLsb = true;
-      break;
-    case FileType::NV:
-      Ui().ShowMessageBox("Write to file error");
-      return false;
+  if (!ApplyOutputLayout()) return false;
+  const OutputName name = ChooseOutputName(baseName);
+  if (!CheckOutputTarget(name.FileName)) return false;
+  if (!AllocateOutBuffer()) return false;
+  if (!OpenOutWriter(name)) return false;
+  OutOpen = true;
+  return true;
+}
+
+// The output's channels and byte order are its format's; its depth is the
+// input's.
+bool TTrelvi::ApplyOutputLayout() {
+  const FormatUnit* unit = FindFormat(OutInfo.ImageType);
+  if (!unit) {
+    Ui().ShowMessageBox("Write to file error");
+    return false;
   }
+  OutInfo.Channels = unit->Layout.Channels;
+  OutInfo.BytesPerPixel = unit->Layout.Channels;
+  OutInfo.IsLsb = unit->Layout.IsLsb;
   OutInfo.Bits = InInfo.Bits;
   if (OutInfo.Bits == 16) OutInfo.BytesPerPixel *= 2;
+  return true;
+}
 
-  const std::uint64_t size =
+OutputName TTrelvi::ChooseOutputName(const std::string& baseName) const {
+  OutputRequest request;
+  request.BaseName = baseName;
+  request.PixelBytes =
       PixelBytes(OutInfo.Width, OutInfo.Height, OutInfo.BytesPerPixel);
-  const char* tiffMode = "w";
-  if (OutInfo.ImageType == FileType::TIF) {
-    // LZW does not always shrink: samples without repeats (the noisy low
-    // bytes of 16-bit photographs) grow by up to half again, and a classic
-    // TIFF cannot pass 4 GiB. Such an output would fail after gigabytes of
-    // work, so an LZW output that could grow past the limit is a BigTIFF.
-    const bool lzwMayOutgrow = UseLzw && size > kBigTiffThreshold / 3 * 2;
-    if (ForceBigTiff || size > kBigTiffThreshold || lzwMayOutgrow) {
-      tiffMode = "w8";
-      name = baseName + ".big.tif";
-    } else {
-      name = baseName + ".tif";
-    }
-  }
+  request.Codec = UseLzw ? Compression::Lzw : Compression::None;
+  request.ForceLarge = ForceBigTiff;
+  return FindFormat(OutInfo.ImageType)->NameOutput(request);
+}
 
+// Not the input, not an existing file the user wants kept, and room for the
+// uncompressed pixels.
+bool TTrelvi::CheckOutputTarget(const std::string& name) {
   if (SameFile(name, InInfo.FileName)) {
     Ui().ShowMessageDialog("Cannot overwrite input file", MsgIcon::Error,
                            MsgButtons::Ok);
@@ -126,12 +118,17 @@ bool TTrelvi::CreateOutFile(const std::string& baseName) {
 
   OutInfo.FileName = name;
 
+  const std::uint64_t size =
+      PixelBytes(OutInfo.Width, OutInfo.Height, OutInfo.BytesPerPixel);
   const std::uint64_t freeBytes = GetFreeSpace(DirectoryPart(name));
   if (!(freeBytes > size)) {
     DoError("There is not enough space on the destination directory");
     return false;
   }
+  return true;
+}
 
+bool TTrelvi::AllocateOutBuffer() {
   const std::uint64_t rowSize =
       static_cast<std::uint64_t>(OutInfo.Width) * OutInfo.BytesPerPixel;
   if (OutInfo.ScanLine == outBuffer_.get()) OutInfo.ScanLine = nullptr;
@@ -147,42 +144,24 @@ bool TTrelvi::CreateOutFile(const std::string& baseName) {
     Ui().ShowMessageBox("Not enough memory");
     return false;
   }
+  return true;
+}
 
-  if (OutInfo.ImageType == FileType::TIF) {
-    const bool existed = std::filesystem::exists(name, ec);
-    OutTiff = OpenTiff(name, tiffMode);
-    if (!OutTiff) {
-      // libtiff creates the file before it writes the header; on a full
-      // disk that leaves an empty file which no caller knows of.
-      if (!existed) std::filesystem::remove(name, ec);
-      Ui().ShowMessageBox("Write to file error");
-      return false;
-    }
-    TIFFSetField(OutTiff, TIFFTAG_IMAGEWIDTH, OutInfo.Width);
-    TIFFSetField(OutTiff, TIFFTAG_IMAGELENGTH, OutInfo.Height);
-    TIFFSetField(OutTiff, TIFFTAG_BITSPERSAMPLE, OutInfo.Bits);
-    TIFFSetField(OutTiff, TIFFTAG_SAMPLESPERPIXEL, OutInfo.Channels);
-    TIFFSetField(OutTiff, TIFFTAG_ROWSPERSTRIP, 1);
-    TIFFSetField(OutTiff, TIFFTAG_COMPRESSION,
-                 UseLzw ? COMPRESSION_LZW : COMPRESSION_NONE);
-    TIFFSetField(OutTiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(OutTiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-    TIFFSetField(OutTiff, TIFFTAG_XRESOLUTION, 240.0);
-    TIFFSetField(OutTiff, TIFFTAG_YRESOLUTION, 240.0);
-    TIFFSetField(OutTiff, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
-    // Compression is the slow part of an LZW output; spread it over the
-    // processors when rows are wide enough to be worth handing over.
-    if (UseLzw && OutInfo.ScanLineSize >= kParallelRowBytes)
-      outStrips_ = ParallelStripWriter::Create(OutTiff, CompressionThreads());
-  } else {
-    OutStream.Bind(name);
-    if (!OutStream.OpenWrite(OutInfo.ScanLineSize)) {
-      Ui().ShowMessageBox("Write to file error");
-      return false;
-    }
-    if (OutInfo.ImageType == FileType::KRO4) WriteKroHeader();
+bool TTrelvi::OpenOutWriter(const OutputName& name) {
+  WriterOptions options;
+  options.FileName = name.FileName;
+  options.Width = OutInfo.Width;
+  options.Height = OutInfo.Height;
+  options.Bits = OutInfo.Bits;
+  options.Channels = OutInfo.Channels;
+  options.RowBytes = OutInfo.ScanLineSize;
+  options.Codec = UseLzw ? Compression::Lzw : Compression::None;
+  options.Large = name.Large;
+  outWriter_ = FindFormat(OutInfo.ImageType)->CreateWriter(options);
+  if (!outWriter_) {
+    Ui().ShowMessageBox("Write to file error");
+    return false;
   }
-  OutOpen = true;
   return true;
 }
 

@@ -1,11 +1,9 @@
-#include <tiffio.h>
-
 #include <filesystem>
 #include <new>
 #include <system_error>
 
-#include "engine/strip_writer.h"
-#include "engine/tiff_access.h"
+#include "engine/format_table.h"
+#include "engine/image_format.h"
 #include "engine/trelvi.h"
 #include "engine/utils.h"
 
@@ -22,11 +20,13 @@ void TTrelvi::InitEngine() {
   InOpen = false;
   OutOpen = false;
   ForceBigTiff = false;
-  InstallTiffHandlers();
+  for (const FormatUnit& unit : Formats())
+    if (unit.Initialize) unit.Initialize();
 }
 
 bool TTrelvi::OpenInFile(const std::string& fileName) {
-  InStream.Bind(fileName);
+  // Whatever was open before is closed, even when this open fails.
+  inReader_.reset();
   // 64-bit product: a row that does not fit the 32-bit row size is refused
   // like an allocation failure instead of wrapping into a too-small buffer.
   const std::uint64_t size =
@@ -47,43 +47,17 @@ bool TTrelvi::OpenInFile(const std::string& fileName) {
     return false;
   }
 
-  bool result = false;
-  switch (InInfo.ImageType) {
-    case FileType::KRO4:
-    case FileType::RAW:
-      // A failed open is not reported here: the first ReadLine delivers 0.
-      if (InStream.OpenRead(InInfo.ScanLineSize) &&
-          InInfo.ImageType == FileType::KRO4)
-        InStream.Skip(20);
-      result = true;
-      break;
-    case FileType::TIF:
-      // "m": no memory mapping. Mapped, every row read stays resident until
-      // the file is closed, and a 40 GB input would look like 40 GB of
-      // memory; read calls keep memory at a row or a strip.
-      InTiff = OpenTiff(fileName, "rm");
-      if (InTiff) inTiffReader_ = std::make_unique<TiffRowReader>(InTiff);
-      result = InTiff != nullptr;
-      break;
-    case FileType::NV:
-      result = false;
-      break;
-  }
-  InOpen = result;
-  return result;
+  // The reader is chosen here, once. RAW and KRO readers always open: a
+  // file that cannot be read delivers 0 bytes at the first ReadLine.
+  if (const FormatUnit* unit = FindFormat(InInfo.ImageType))
+    inReader_ = unit->OpenReader(fileName, InInfo);
+  InOpen = inReader_ != nullptr;
+  return InOpen;
 }
 
 void TTrelvi::CloseInFile() {
-  if (InOpen) {
-    if (InInfo.ImageType == FileType::TIF) {
-      inTiffReader_.reset();
-      if (InTiff) TIFFClose(InTiff);
-      InTiff = nullptr;
-    } else {
-      InStream.Close();
-    }
-    InOpen = false;
-  }
+  inReader_.reset();
+  InOpen = false;
   if (InInfo.ScanLine) {
     if (InInfo.ScanLine == inBuffer_.get()) inBuffer_.reset();
     InInfo.ScanLine = nullptr;
@@ -93,23 +67,10 @@ void TTrelvi::CloseInFile() {
 bool TTrelvi::CloseOutFile() {
   bool ok = true;
   if (OutOpen) {
-    if (OutInfo.ImageType == FileType::TIF) {
-      if (outStrips_) {
-        if (!outStrips_->Finish()) ok = false;
-        outStrips_.reset();
-      }
-      if (OutTiff) {
-        // TIFFClose cannot report that the directory failed to reach the
-        // disk; flushing first can.
-        if (TIFFFlush(OutTiff) != 1) ok = false;
-        TIFFClose(OutTiff);
-      }
-      OutTiff = nullptr;
-    } else {
-      ok = OutStream.Close();
-    }
+    if (outWriter_) ok = outWriter_->Finish().Complete;
     OutOpen = false;
   }
+  outWriter_.reset();
   if (OutInfo.ScanLine) {
     if (OutInfo.ScanLine == outBuffer_.get()) outBuffer_.reset();
     OutInfo.ScanLine = nullptr;

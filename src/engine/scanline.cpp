@@ -1,60 +1,21 @@
-#include <tiffio.h>
-
 #include <cstring>
 
-#include "engine/strip_writer.h"
-#include "engine/tiff_access.h"
+#include "engine/image_format.h"
 #include "engine/trelvi.h"
 
 namespace trelvi {
 
 std::int32_t TTrelvi::ReadLine(std::uint32_t row) {
-  switch (InInfo.ImageType) {
-    case FileType::KRO4:
-    case FileType::RAW: {
-      if (!InInfo.ScanLine) return 0;
-      const std::size_t got =
-          InStream.Read(InInfo.ScanLine, InInfo.ScanLineSize);
-      // A short row may still be used: what the file did not hold reads as
-      // black, never as the previous row or memory nobody wrote.
-      if (got < InInfo.ScanLineSize)
-        std::memset(InInfo.ScanLine + got, 0, InInfo.ScanLineSize - got);
-      return static_cast<std::int32_t>(got);
-    }
-    case FileType::TIF:
-      if (!InTiff || !inTiffReader_ || !InInfo.ScanLine) return 0;
-      return inTiffReader_->ReadRow(row, InInfo.ScanLine, InInfo.ScanLineSize)
-                 ? static_cast<std::int32_t>(InInfo.ScanLineSize)
-                 : 0;
-    case FileType::NV:
-      break;
-  }
-  return 0;
+  if (!inReader_ || !InInfo.ScanLine) return 0;
+  return static_cast<std::int32_t>(
+      inReader_->ReadRow(row, InInfo.ScanLine, InInfo.ScanLineSize));
 }
 
 std::int32_t TTrelvi::WriteLine(std::uint32_t row) {
-  switch (OutInfo.ImageType) {
-    case FileType::KRO4:
-    case FileType::RAW:
-      if (!OutInfo.ScanLine) return 0;
-      // A row that reached the file only in part is a failed row.
-      return OutStream.Write(OutInfo.ScanLine, OutInfo.ScanLineSize) ==
-                     OutInfo.ScanLineSize
-                 ? static_cast<std::int32_t>(OutInfo.ScanLineSize)
-                 : 0;
-    case FileType::TIF:
-      if (!OutTiff || !OutInfo.ScanLine) return 0;
-      if (outStrips_)
-        return outStrips_->Submit(row, OutInfo.ScanLine)
-                   ? static_cast<std::int32_t>(OutInfo.ScanLineSize)
-                   : 0;
-      return TIFFWriteScanline(OutTiff, OutInfo.ScanLine, row, 0) == 1
-                 ? static_cast<std::int32_t>(OutInfo.ScanLineSize)
-                 : 0;
-    case FileType::NV:
-      break;
-  }
-  return 0;
+  if (!outWriter_ || !OutInfo.ScanLine) return 0;
+  return outWriter_->WriteRow(row, OutInfo.ScanLine)
+             ? static_cast<std::int32_t>(OutInfo.ScanLineSize)
+             : 0;
 }
 
 namespace {

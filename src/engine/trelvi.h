@@ -7,15 +7,13 @@
 #include <vector>
 
 #include "engine/file_info.h"
-#include "engine/seq_file.h"
 #include "engine/ui_services.h"
-
-typedef struct tiff TIFF;
 
 namespace trelvi {
 
-class TiffRowReader;
-class ParallelStripWriter;
+class ImageReader;
+class ImageWriter;
+struct OutputName;
 
 // Rows are counted in the signed 32-bit results of ReadLine and WriteLine,
 // so no row may be larger than that can express.
@@ -24,8 +22,9 @@ inline constexpr std::uint64_t kMaxRowBytes = 0x7FFFFFFF;
 // Program version, shown by the command line and compared by the update check.
 inline constexpr const char* kVersion = "2.1.0";
 
-// The engine: one input and one output, each with its descriptor, handle and
-// row buffer, the output options, the stop flag and the five hooks.
+// The engine: one input and one output, each with its descriptor, the
+// reader or writer of its format and its row buffer, the output options,
+// the stop flag and the five hooks.
 class TTrelvi {
  public:
   explicit TTrelvi(UiServices& ui = SilentUiServices::Instance());
@@ -33,14 +32,10 @@ class TTrelvi {
   TTrelvi(const TTrelvi&) = delete;
   TTrelvi& operator=(const TTrelvi&) = delete;
 
-  SeqFile InStream;
-  SeqFile OutStream;
   bool InOpen = false;
   bool OutOpen = false;
   TFileInfo InInfo;
   TFileInfo OutInfo;
-  TIFF* InTiff = nullptr;
-  TIFF* OutTiff = nullptr;
   bool UseLzw = false;
   bool ForceBigTiff = false;
   bool Aborted = false;
@@ -52,6 +47,10 @@ class TTrelvi {
   std::function<void()> OnHideProgress;
 
   UiServices& Ui() const { return *ui_; }
+
+  // Whether a reader of the input, or a writer of the output, is open.
+  bool InReaderOpen() const { return inReader_ != nullptr; }
+  bool OutWriterOpen() const { return outWriter_ != nullptr; }
 
   void InitEngine();
 
@@ -65,6 +64,8 @@ class TTrelvi {
   void CloseInFile();
 
   bool CreateOutFile(const std::string& baseName);
+  // Writes the KRO header of OutInfo into a KRO output being written (the
+  // KRO writer writes it by itself when the file is created).
   void WriteKroHeader();
   // Completes and closes the output. False when the file could not be
   // completed (buffered rows or the TIFF directory failed to reach the disk):
@@ -72,8 +73,13 @@ class TTrelvi {
   // write failure.
   bool CloseOutFile();
 
-  std::int32_t ReadLine(std::uint32_t row);
-  std::int32_t WriteLine(std::uint32_t row);
+  // Reads row `row` into InInfo.ScanLine: the number of bytes the file held
+  // (short at its end, the rest black), 0 on failure. RAW and KRO rows may
+  // be asked for in any order; TIFF rows from any row on, in increasing
+  // order.
+  [[nodiscard]] std::int32_t ReadLine(std::uint32_t row);
+  // Writes OutInfo.ScanLine as row `row`; ScanLineSize, or 0 on failure.
+  [[nodiscard]] std::int32_t WriteLine(std::uint32_t row);
   void ConvertLine(const TFileInfo& src, std::uint32_t srcStart,
                    const TFileInfo& dst, std::uint32_t dstStart,
                    std::uint32_t count);
@@ -95,15 +101,21 @@ class TTrelvi {
                   const std::string& outDir, const std::string& desc);
 
  private:
+  // The steps of CreateOutFile, in their order.
+  bool ApplyOutputLayout();
+  OutputName ChooseOutputName(const std::string& baseName) const;
+  bool CheckOutputTarget(const std::string& name);
+  bool AllocateOutBuffer();
+  bool OpenOutWriter(const OutputName& name);
+
   UiServices* ui_;
   // The buffers this engine allocated. InInfo/OutInfo.ScanLine may point at
   // a buffer of another engine (a tile engine of the split copies the main
   // engine's InInfo); those are never freed here.
   std::unique_ptr<std::uint8_t[]> inBuffer_;
   std::unique_ptr<std::uint8_t[]> outBuffer_;
-  std::unique_ptr<TiffRowReader> inTiffReader_;
-  // LZW rows compressed on several threads; null for every other output.
-  std::unique_ptr<ParallelStripWriter> outStrips_;
+  std::unique_ptr<ImageReader> inReader_;
+  std::unique_ptr<ImageWriter> outWriter_;
 };
 
 // Free bytes available to the calling user on the volume holding directory;

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "engine/trelvi.h"
-#include "operations/naming.h"
+#include "engine/naming.h"
 
 namespace trelvi {
 

@@ -5,7 +5,7 @@
 
 #include "engine/trelvi.h"
 #include "engine/utils.h"
-#include "operations/naming.h"
+#include "engine/naming.h"
 
 namespace trelvi {
 

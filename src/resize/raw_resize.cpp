@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "engine/utils.h"
-#include "operations/naming.h"
+#include "engine/naming.h"
 #include "resize/imaging/image_data.h"
 
 namespace trelvi {

@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "engine/utils.h"
-#include "operations/naming.h"
+#include "engine/naming.h"
 #include "resize/imaging/pixel_memory.h"
 #include "resize/raw_resize.h"
 

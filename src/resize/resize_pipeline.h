@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/format_table.h"
 #include "engine/trelvi.h"
 #include "resize/imaging/resample.h"
-#include "ui/window_rules.h"
 
 namespace trelvi {
 

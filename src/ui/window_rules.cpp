@@ -3,24 +3,10 @@
 #include <cfenv>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
-#include <system_error>
 
 #include "engine/utils.h"
 
 namespace trelvi::rules {
-
-bool IsSupportedExtension(const std::string& ext) {
-  return ext == ".TIF" || ext == ".TIFF" || ext == ".KRO" || ext == ".RAW" ||
-         ext == ".RGB";
-}
-
-std::string UpperExtension(const std::string& fileName) {
-  const std::string name = FileNamePart(fileName);
-  const auto dot = name.rfind('.');
-  if (dot == std::string::npos) return std::string();
-  return UpperAscii(name.substr(dot));
-}
 
 namespace {
 // Decimal text to a number; false for empty text, signs, other characters or
@@ -161,41 +147,6 @@ MergeCheck CheckMergeCount(std::size_t count, std::uint32_t columns,
     result.Run = true;
   }
   return result;
-}
-
-void SetOutputType(TTrelvi& engine, OutputChoice choice) {
-  engine.OutInfo.ImageType = FileType::NV;
-  engine.UseLzw = false;
-  switch (choice) {
-    case OutputChoice::Tif:
-      engine.OutInfo.ImageType = FileType::TIF;
-      break;
-    case OutputChoice::TifLzw:
-      engine.OutInfo.ImageType = FileType::TIF;
-      engine.UseLzw = true;
-      break;
-    case OutputChoice::Kro:
-      engine.OutInfo.ImageType = FileType::KRO4;
-      break;
-    case OutputChoice::Raw:
-      engine.OutInfo.ImageType = FileType::RAW;
-      break;
-  }
-}
-
-std::string GetOutputFolder(const std::string& chosenFolder,
-                            const std::string& source) {
-  std::error_code ec;
-  std::string folder;
-  if (!chosenFolder.empty() && std::filesystem::is_directory(chosenFolder, ec))
-    folder = chosenFolder;
-  else
-    folder = DirectoryPart(source);
-  if (folder.empty()) folder = ".";
-  const char last = folder.back();
-  if (last != '/' && last != '\\')
-    folder += static_cast<char>(std::filesystem::path::preferred_separator);
-  return folder;
 }
 
 std::uint32_t TileCount(std::uint32_t imageSide, std::uint32_t tileSide) {

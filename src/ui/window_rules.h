@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/format_table.h"
+#include "engine/naming.h"
 #include "engine/trelvi.h"
 
 // The rules the main window applies that need no widget; the command line
@@ -14,12 +16,10 @@ inline constexpr std::uint32_t kMaxSide = 150000;
 inline constexpr std::uint32_t kMinTileSide = 256;
 inline constexpr std::uint32_t kMaxTileSide = 30000;
 
-// True for ".TIF", ".TIFF", ".KRO", ".RAW", ".RGB" (upper-cased, with dot).
-bool IsSupportedExtension(const std::string& ext);
-
-// The extension of the file-name part, dot included, upper-cased; empty
-// when there is none.
-std::string UpperExtension(const std::string& fileName);
+// The formats' extensions and the file-name routines live in the engine;
+// the window and its tests know them by these names.
+using trelvi::IsSupportedExtension;
+using trelvi::UpperExtension;
 
 // Reads a tile's grid position from its name; column and row are left as
 // they were when the name carries no tag.
@@ -59,13 +59,11 @@ struct MergeCheck {
 MergeCheck CheckMergeCount(std::size_t count, std::uint32_t columns,
                            std::uint32_t rows);
 
-enum class OutputChoice { Tif, TifLzw, Raw, Kro };
-void SetOutputType(TTrelvi& engine, OutputChoice choice);
-
-// The chosen output folder when it names an existing directory, else the
-// folder of source; always with a trailing separator.
-std::string GetOutputFolder(const std::string& chosenFolder,
-                            const std::string& source);
+// The output choices and the output folder are the engine's
+// (engine/format_table.h).
+using trelvi::GetOutputFolder;
+using trelvi::OutputChoice;
+using trelvi::SetOutputType;
 
 // Tile counts, each rounded up.
 std::uint32_t TileCount(std::uint32_t imageSide, std::uint32_t tileSide);

@@ -422,7 +422,7 @@ TEST(HostileInput, TiffStripsShorterThanDeclaredFailWithTheReadMessage) {
       }
       EXPECT_TRUE(engine.Aborted);
       EXPECT_FALSE(engine.InOpen);
-      EXPECT_EQ(engine.InTiff, nullptr);
+      EXPECT_FALSE(engine.InReaderOpen());
     }
     EXPECT_EQ(test::ReadBytes(name), before);
   }

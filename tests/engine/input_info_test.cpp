@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 #include <tiffio.h>
 
-#include "engine/tiff_access.h"
+#include "engine/formats/tiff/tiff_access.h"
 #include "engine/trelvi.h"
 #include "support/fixtures.h"
 #include "support/scripted_ui.h"

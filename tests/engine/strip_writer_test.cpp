@@ -1,4 +1,4 @@
-#include "engine/strip_writer.h"
+#include "engine/formats/tiff/strip_writer.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>

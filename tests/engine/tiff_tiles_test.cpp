@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "engine/tiff_access.h"
+#include "engine/formats/tiff/tiff_access.h"
 #include "engine/trelvi.h"
 #include "support/fixtures.h"
 #include "support/row_check.h"

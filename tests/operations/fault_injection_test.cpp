@@ -19,7 +19,7 @@
 
 #include "engine/trelvi.h"
 #include "engine/utils.h"
-#include "operations/naming.h"
+#include "engine/naming.h"
 #include "operations/ops_fixtures.h"
 #include "support/hand_tiff.h"
 #include "support/hook_recorder.h"

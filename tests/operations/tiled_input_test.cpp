@@ -5,12 +5,13 @@
 #include <filesystem>
 #include <random>
 
-#include "engine/tiff_access.h"
+#include "engine/formats/tiff/tiff_access.h"
 #include "engine/trelvi.h"
 #include "operations/ops_fixtures.h"
 #include "resize/resize_pipeline.h"
 #include "support/hook_recorder.h"
 #include "support/scripted_ui.h"
+#include "ui/window_rules.h"
 
 // Every operation takes a tiled TIFF input as it takes a striped one, and
 // writes the same striped outputs.

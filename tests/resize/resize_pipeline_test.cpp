@@ -10,6 +10,7 @@
 #include "support/fixtures.h"
 #include "support/hook_recorder.h"
 #include "support/scripted_ui.h"
+#include "ui/window_rules.h"
 
 namespace trelvi {
 namespace {

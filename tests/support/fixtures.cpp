@@ -8,7 +8,7 @@
 #include <fstream>
 #include <random>
 
-#include "engine/tiff_access.h"
+#include "engine/formats/tiff/tiff_access.h"
 
 namespace trelvi::test {
 

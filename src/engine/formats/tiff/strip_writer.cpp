@@ -1,11 +1,11 @@
-#include "engine/strip_writer.h"
+#include "engine/formats/tiff/strip_writer.h"
 
 #include <tiffio.h>
 
 #include <atomic>
 #include <cstring>
 
-#include "engine/tiff_access.h"
+#include "engine/formats/tiff/tiff_access.h"
 
 namespace trelvi {
 

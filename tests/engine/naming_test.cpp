@@ -1,4 +1,4 @@
-#include "operations/naming.h"
+#include "engine/naming.h"
 
 #include <gtest/gtest.h>
 
@@ -121,6 +121,41 @@ const std::vector<std::string> kTiles = {
     R"(D:\t\pano_5000X5000_x3y2.tif)",  R"(D:\t\pano_5000X5000_x1y11.tif)",
     R"(D:\t\pano_5000X5000_x11y1.tif)",
 };
+
+// What the builders write, the parsers read back, and the base name is what
+// was before the suffixes.
+TEST(Naming, BuiltSuffixesReadBack) {
+  const struct {
+    std::uint32_t w, h, col, row;
+  } cases[] = {{1, 1, 1, 1},
+               {150000, 150000, 586, 586},
+               {256, 18, 3, 12},
+               {4294967295u, 7, 4294967295u, 1}};
+  for (const auto& c : cases) {
+    const std::string sized = "/out/pano" + SizeSuffix(c.w, c.h) + ".raw";
+    std::uint32_t w = 0, h = 0;
+    GetSizeFromName(sized, w, h);
+    EXPECT_EQ(w, c.w) << sized;
+    EXPECT_EQ(h, c.h) << sized;
+    EXPECT_EQ(GetBaseName(sized), "pano") << sized;
+
+    // A tile as the split names it: size, then position.
+    const std::string tile = "/out/pano" + SizeSuffix(c.w, c.h) +
+                             TilePositionSuffix(c.col, c.row) + ".big.tif";
+    std::uint32_t col = 0, row = 0;
+    GetTilePosFromName(tile, col, row);
+    EXPECT_EQ(col, c.col) << tile;
+    EXPECT_EQ(row, c.row) << tile;
+    GetSizeFromName(tile, w, h);
+    EXPECT_EQ(w, c.w) << tile;
+    EXPECT_EQ(h, c.h) << tile;
+    EXPECT_EQ(GetBaseName(tile), "pano") << tile;
+    EXPECT_EQ(FindTileFile({"/x/other.tif", tile}, "big.tif", c.col, c.row),
+              tile);
+  }
+  EXPECT_EQ(SizeSuffix(700, 530), "_700X530");
+  EXPECT_EQ(TilePositionSuffix(3, 12), "_x3y12");
+}
 
 TEST(FindTileFile, MatchesColumnAndRowExactly) {
   std::string base, ext;

@@ -1,4 +1,4 @@
-#include "engine/tiff_access.h"
+#include "engine/formats/tiff/tiff_access.h"
 
 #include <tiffio.h>
 

@@ -16,6 +16,15 @@ void SplitFileName(const std::string& fileName, std::string& baseName,
                    std::string& ext);
 std::string GetBaseName(const std::string& fileName);
 
+// The extension of the file-name part, dot included, upper-cased; empty
+// when there is none ("image.tiff.bak" gives ".BAK").
+std::string UpperExtension(const std::string& fileName);
+
+// "_<w>X<h>": the size suffix GetSizeFromName reads back.
+std::string SizeSuffix(std::uint64_t width, std::uint64_t height);
+// "_x<col>y<row>": the position suffix GetTilePosFromName reads back.
+std::string TilePositionSuffix(std::uint32_t col, std::uint32_t row);
+
 // 0 where a value cannot be read.
 void GetSizeFromName(const std::string& fileName, std::uint32_t& width,
                      std::uint32_t& height);

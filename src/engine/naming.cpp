@@ -1,4 +1,4 @@
-#include "operations/naming.h"
+#include "engine/naming.h"
 
 #include "engine/utils.h"
 
@@ -70,6 +70,21 @@ void SplitFileName(const std::string& fileName, std::string& baseName,
   CutSuffix(name, positionAt, 'Y');
   CutSuffix(name, sizeAt, 'X');
   baseName = name;
+}
+
+std::string UpperExtension(const std::string& fileName) {
+  const std::string name = FileNamePart(fileName);
+  const std::size_t dot = name.rfind('.');
+  if (dot == std::string::npos) return std::string();
+  return UpperAscii(name.substr(dot));
+}
+
+std::string SizeSuffix(std::uint64_t width, std::uint64_t height) {
+  return "_" + std::to_string(width) + "X" + std::to_string(height);
+}
+
+std::string TilePositionSuffix(std::uint32_t col, std::uint32_t row) {
+  return "_x" + std::to_string(col) + "y" + std::to_string(row);
 }
 
 std::string GetBaseName(const std::string& fileName) {

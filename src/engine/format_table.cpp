@@ -1,0 +1,135 @@
+#include "engine/format_table.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include "engine/formats/kro/kro_format.h"
+#include "engine/formats/raw/raw_format.h"
+#include "engine/formats/tiff/tiff_format.h"
+#include "engine/naming.h"
+#include "engine/trelvi.h"
+#include "engine/utils.h"
+
+namespace trelvi {
+
+namespace {
+
+const std::vector<FormatUnit>& Table() {
+  static const std::vector<FormatUnit> table = {
+      {FileType::KRO4,
+       "KRO",
+       {".KRO"},
+       Detection::Extension,
+       nullptr,
+       kro::Describe,
+       kro::OpenReader,
+       OutputLayout{4, false},
+       kro::NameOutput,
+       kro::CreateWriter},
+      {FileType::TIF,
+       "TIF",
+       {".TIF", ".TIFF"},
+       Detection::Extension,
+       tiff::Initialize,
+       tiff::Describe,
+       tiff::OpenReader,
+       OutputLayout{3, true},
+       tiff::NameOutput,
+       tiff::CreateWriter},
+      {FileType::RAW,
+       "RAW",
+       {".RAW", ".RGB"},
+       Detection::Extension,
+       nullptr,
+       raw::Describe,
+       raw::OpenReader,
+       OutputLayout{3, true},
+       raw::NameOutput,
+       raw::CreateWriter},
+  };
+  return table;
+}
+
+constexpr OutputChoiceRow kOutputChoices[] = {
+    {OutputChoice::Tif, "TIFF", "tif", FileType::TIF, Compression::None},
+    {OutputChoice::TifLzw, "TIFF (LZW)", "tif-lzw", FileType::TIF,
+     Compression::Lzw},
+    {OutputChoice::Raw, "RAW", "raw", FileType::RAW, Compression::None},
+    {OutputChoice::Kro, "KRO", "kro", FileType::KRO4, Compression::None},
+};
+
+}  // namespace
+
+std::span<const FormatUnit> Formats() { return Table(); }
+
+const FormatUnit* FindFormat(FileType type) {
+  for (const FormatUnit& unit : Table())
+    if (unit.Type == type) return &unit;
+  return nullptr;
+}
+
+const FormatUnit* FormatForExtension(const std::string& ext) {
+  for (const FormatUnit& unit : Table())
+    if (std::find(unit.Extensions.begin(), unit.Extensions.end(), ext) !=
+        unit.Extensions.end())
+      return &unit;
+  return nullptr;
+}
+
+const FormatUnit* DetectFormat(const std::string& fileName) {
+  // Every format today is known by its extension alone.
+  return FormatForExtension(UpperExtension(fileName));
+}
+
+bool IsSupportedExtension(const std::string& ext) {
+  return FormatForExtension(ext) != nullptr;
+}
+
+std::span<const OutputChoiceRow> OutputChoices() { return kOutputChoices; }
+
+const OutputChoiceRow* FindOutputChoice(std::string_view cliName) {
+  for (const OutputChoiceRow& row : kOutputChoices)
+    if (cliName == row.CliName) return &row;
+  return nullptr;
+}
+
+const OutputChoiceRow& OutputChoiceOf(OutputChoice choice) {
+  for (const OutputChoiceRow& row : kOutputChoices)
+    if (row.Choice == choice) return row;
+  return kOutputChoices[0];
+}
+
+std::vector<std::string> OutputCliNames() {
+  std::vector<std::string> names;
+  for (const OutputChoiceRow& row : kOutputChoices)
+    names.emplace_back(row.CliName);
+  return names;
+}
+
+void SetOutputType(TTrelvi& engine, OutputChoice choice) {
+  engine.OutInfo.ImageType = FileType::NV;
+  engine.UseLzw = false;
+  for (const OutputChoiceRow& row : kOutputChoices) {
+    if (row.Choice != choice) continue;
+    engine.OutInfo.ImageType = row.Type;
+    engine.UseLzw = row.Codec == Compression::Lzw;
+  }
+}
+
+std::string GetOutputFolder(const std::string& chosenFolder,
+                            const std::string& source) {
+  std::error_code ec;
+  std::string folder;
+  if (!chosenFolder.empty() && std::filesystem::is_directory(chosenFolder, ec))
+    folder = chosenFolder;
+  else
+    folder = DirectoryPart(source);
+  if (folder.empty()) folder = ".";
+  const char last = folder.back();
+  if (last != '/' && last != '\\')
+    folder += static_cast<char>(std::filesystem::path::preferred_separator);
+  return folder;
+}
+
+}  // namespace trelvi

@@ -1,0 +1,157 @@
+#include "engine/format_table.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "engine/naming.h"
+#include "engine/trelvi.h"
+#include "support/scripted_ui.h"
+
+namespace trelvi {
+namespace {
+
+// What the program reads: by extension alone, whatever the case.
+TEST(FormatTable, EveryExtensionIsDetectedAsItsFormat) {
+  const struct {
+    const char* name;
+    FileType type;
+    const char* desc;
+  } cases[] = {
+      {"/in/a.kro", FileType::KRO4, "KRO"},
+      {"a.KrO", FileType::KRO4, "KRO"},
+      {"/in/a.tif", FileType::TIF, "TIF"},
+      {"a.TIF", FileType::TIF, "TIF"},
+      {"a.tiff", FileType::TIF, "TIF"},
+      {"D:\\x\\a.TiFf", FileType::TIF, "TIF"},
+      {"a_4X3.raw", FileType::RAW, "RAW"},
+      {"a.RAW", FileType::RAW, "RAW"},
+      {"a.rgb", FileType::RAW, "RAW"},
+      {"a.tif.RGB", FileType::RAW, "RAW"},
+  };
+  std::set<std::string> seen;
+  for (const auto& c : cases) {
+    const FormatUnit* unit = DetectFormat(c.name);
+    ASSERT_NE(unit, nullptr) << c.name;
+    EXPECT_EQ(unit->Type, c.type) << c.name;
+    EXPECT_TRUE(IsSupportedExtension(UpperExtension(c.name))) << c.name;
+    seen.insert(UpperExtension(c.name));
+
+    // The engine's detection is the table's: the format's describer runs
+    // (here on a file that does not exist, so it refuses it).
+    test::ScriptedUi ui;
+    TTrelvi engine(ui);
+    engine.InInfo.FileName = c.name;
+    engine.ReadInputInfo(false);
+    EXPECT_EQ(engine.InInfo.ImageType, c.type) << c.name;
+    EXPECT_EQ(engine.InInfo.ImageTypeDesc, c.desc) << c.name;
+    EXPECT_FALSE(engine.InInfo.ImageIsOk) << c.name;
+  }
+  // Every extension of the table was among the cases, and nothing else.
+  std::set<std::string> table;
+  for (const FormatUnit& unit : Formats())
+    table.insert(unit.Extensions.begin(), unit.Extensions.end());
+  EXPECT_EQ(seen, table);
+}
+
+TEST(FormatTable, OtherNamesAreNoInputAndLeaveTheDescriptorAlone) {
+  for (const char* name : {"a.png", "a.tif.bak", "a", "tif", "a.ti", "a.tiff2",
+                           "dir.tif/a", "a."}) {
+    EXPECT_EQ(DetectFormat(name), nullptr) << name;
+    EXPECT_FALSE(IsSupportedExtension(UpperExtension(name))) << name;
+    test::ScriptedUi ui;
+    TTrelvi engine(ui);
+    engine.InInfo.FileName = name;
+    engine.InInfo.ImageType = FileType::KRO4;
+    engine.InInfo.ImageIsOk = true;
+    engine.ReadInputInfo(false);
+    EXPECT_EQ(engine.InInfo.ImageType, FileType::KRO4) << name;
+    EXPECT_FALSE(engine.InInfo.ImageIsOk) << name;
+    EXPECT_TRUE(ui.Messages.empty()) << name;
+  }
+  // Only the upper-cased form with its dot is an extension.
+  EXPECT_FALSE(IsSupportedExtension("TIF"));
+  EXPECT_FALSE(IsSupportedExtension(".tif"));
+}
+
+TEST(FormatTable, OutputChoicesInWindowOrderWithTheirNames) {
+  const struct {
+    OutputChoice choice;
+    const char* caption;
+    const char* cli;
+    FileType type;
+    bool lzw;
+  } expected[] = {
+      {OutputChoice::Tif, "TIFF", "tif", FileType::TIF, false},
+      {OutputChoice::TifLzw, "TIFF (LZW)", "tif-lzw", FileType::TIF, true},
+      {OutputChoice::Raw, "RAW", "raw", FileType::RAW, false},
+      {OutputChoice::Kro, "KRO", "kro", FileType::KRO4, false},
+  };
+  const auto rows = OutputChoices();
+  ASSERT_EQ(rows.size(), std::size(expected));
+  std::vector<std::string> cliNames;
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const auto& e = expected[i];
+    EXPECT_EQ(rows[i].Choice, e.choice) << i;
+    EXPECT_STREQ(rows[i].Caption, e.caption) << i;
+    EXPECT_STREQ(rows[i].CliName, e.cli) << i;
+    EXPECT_EQ(rows[i].Codec == Compression::Lzw, e.lzw) << i;
+    cliNames.push_back(e.cli);
+
+    // -f name to choice and back, and the choice as the engine takes it.
+    const OutputChoiceRow* found = FindOutputChoice(e.cli);
+    ASSERT_NE(found, nullptr) << e.cli;
+    EXPECT_EQ(found->Choice, e.choice);
+    EXPECT_STREQ(OutputChoiceOf(e.choice).CliName, e.cli);
+    TTrelvi engine;
+    engine.UseLzw = !e.lzw;
+    SetOutputType(engine, e.choice);
+    EXPECT_EQ(engine.OutInfo.ImageType, e.type) << e.cli;
+    EXPECT_EQ(engine.UseLzw, e.lzw) << e.cli;
+    // Every output type has a writer.
+    EXPECT_NE(FindFormat(e.type), nullptr) << e.cli;
+  }
+  EXPECT_EQ(OutputCliNames(), cliNames);
+  for (const char* name : {"TIF", "tiff", "lzw", "", "tif-LZW", "kro "})
+    EXPECT_EQ(FindOutputChoice(name), nullptr) << '"' << name << '"';
+}
+
+TEST(FormatTable, OutputNamesAndTheBigTiffThresholds) {
+  const std::uint64_t limit = 4000000000ull;
+  const std::uint64_t lzwLimit = limit / 3 * 2;  // 2666666666
+  const struct {
+    FileType type;
+    std::uint64_t bytes;
+    bool lzw, force;
+    const char* name;
+    bool large;
+  } cases[] = {
+      {FileType::TIF, 0, false, false, "out.tif", false},
+      {FileType::TIF, limit, false, false, "out.tif", false},
+      {FileType::TIF, limit + 1, false, false, "out.big.tif", true},
+      {FileType::TIF, lzwLimit + 1, false, false, "out.tif", false},
+      {FileType::TIF, lzwLimit, true, false, "out.tif", false},
+      {FileType::TIF, lzwLimit + 1, true, false, "out.big.tif", true},
+      {FileType::TIF, 12, false, true, "out.big.tif", true},
+      {FileType::TIF, UINT64_MAX, false, false, "out.big.tif", true},
+      // RAW and KRO have no size limit and no larger flavour.
+      {FileType::RAW, UINT64_MAX, true, true, "out.raw", false},
+      {FileType::KRO4, UINT64_MAX, true, true, "out.kro", false},
+  };
+  for (const auto& c : cases) {
+    OutputRequest request;
+    request.BaseName = "/o/out";
+    request.PixelBytes = c.bytes;
+    request.Codec = c.lzw ? Compression::Lzw : Compression::None;
+    request.ForceLarge = c.force;
+    const OutputName got = FindFormat(c.type)->NameOutput(request);
+    EXPECT_EQ(got.FileName, std::string("/o/") + c.name) << c.bytes;
+    EXPECT_EQ(got.Large, c.large) << c.bytes;
+  }
+  EXPECT_EQ(FindFormat(FileType::NV), nullptr);
+}
+
+}  // namespace
+}  // namespace trelvi
