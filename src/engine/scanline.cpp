@@ -13,6 +13,10 @@ std::int32_t TTrelvi::ReadLine(std::uint32_t row) {
     case FileType::KRO4:
     case FileType::RAW: {
       if (!InInfo.ScanLine) return 0;
+      // Rows have a fixed size behind the header, so a row is read where it
+      // lies: nothing above it is read. A row past the end reads nothing.
+      InStream.Skip((InInfo.ImageType == FileType::KRO4 ? 20 : 0) +
+                    static_cast<std::int64_t>(row) * InInfo.ScanLineSize);
       const std::size_t got =
           InStream.Read(InInfo.ScanLine, InInfo.ScanLineSize);
       // A short row may still be used: what the file did not hold reads as
