@@ -12,11 +12,14 @@ void Fail(TTrelvi& engine, const std::string& message) {
 }
 
 RunGuard::~RunGuard() {
+  // Left by an exception (a hook that threw, memory that ran out): the run
+  // did not complete, so what it wrote is partial.
+  if (std::uncaught_exceptions() > uncaught_) engine_.Aborted = true;
   try {
     Finish();
   } catch (...) {
-    // A hook threw: nothing more reaches the user, but no file stays open
-    // and no partial output stays behind.
+    // A hook threw while the run ended: nothing more reaches the user, but
+    // no file stays open and no partial output stays behind.
     Abandon();
   }
 }

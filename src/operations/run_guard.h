@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <string>
 
 #include "engine/trelvi.h"
@@ -15,7 +16,8 @@ void Fail(TTrelvi& engine, const std::string& message);
 // the progress box is hidden, the output is completed (an output that cannot
 // be completed is a write failure) and deleted when the run failed, and the
 // input is closed. Finish does this at the point the operation chooses; the
-// destructor does it for every early return.
+// destructor does it for every early return, and for an exception, which
+// leaves the run failed.
 class RunGuard {
  public:
   // When the progress box goes away relative to completing the output; each
@@ -23,7 +25,7 @@ class RunGuard {
   enum class Hide { BeforeOutput, AfterOutput };
 
   explicit RunGuard(TTrelvi& engine, Hide hide = Hide::BeforeOutput)
-      : engine_(engine), hide_(hide) {}
+      : engine_(engine), hide_(hide), uncaught_(std::uncaught_exceptions()) {}
   ~RunGuard();
   RunGuard(const RunGuard&) = delete;
   RunGuard& operator=(const RunGuard&) = delete;
@@ -50,6 +52,7 @@ class RunGuard {
 
   TTrelvi& engine_;
   const Hide hide_;
+  const int uncaught_;  // exceptions in flight when the run began
   bool inputOpen_ = false;
   bool progressShown_ = false;
   bool outputOpen_ = false;     // attempted: CloseOutFile still due
