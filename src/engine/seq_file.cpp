@@ -37,6 +37,7 @@ bool SeqFile::OpenRead(std::size_t rowBytes) {
   Close();
   writing_ = false;
   file_ = OpenWithBuffer(name_, "rb", rowBytes, buffer_);
+  readPos_ = 0;
   if (!file_) failed_ = true;
   return file_ != nullptr;
 }
@@ -51,6 +52,7 @@ bool SeqFile::OpenWrite(std::size_t rowBytes) {
 
 bool SeqFile::Skip(std::int64_t bytes) {
   if (!file_ || failed_) return false;
+  if (!writing_ && bytes == readPos_) return true;
     // Seeking past the end succeeds on most systems; the next read then
     // delivers nothing, which is the failure the caller sees.
 #if defined(_WIN32)
@@ -58,12 +60,15 @@ bool SeqFile::Skip(std::int64_t bytes) {
 #else
   if (fseeko(file_, static_cast<off_t>(bytes), SEEK_SET) != 0) failed_ = true;
 #endif
+  readPos_ = bytes;
   return !failed_;
 }
 
 std::size_t SeqFile::Read(void* buffer, std::size_t count) {
   if (!file_ || failed_ || writing_ || count == 0) return 0;
-  return std::fread(buffer, 1, count, file_);
+  const std::size_t got = std::fread(buffer, 1, count, file_);
+  readPos_ += static_cast<std::int64_t>(got);
+  return got;
 }
 
 std::size_t SeqFile::Write(const void* buffer, std::size_t count) {

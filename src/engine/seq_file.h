@@ -26,7 +26,9 @@ class SeqFile {
   // when a split or merge keeps hundreds of files open.
   bool OpenRead(std::size_t rowBytes = 0);
   bool OpenWrite(std::size_t rowBytes = 0);  // creates or truncates
-  bool Skip(std::int64_t bytes);  // reading only: moves forward from the start
+  // Reading only: moves to this offset from the start. Free when the stream
+  // is there already, as it is for rows read in order.
+  bool Skip(std::int64_t bytes);
 
   // Number of bytes transferred; short or 0 at the end of the file or after
   // a failure.
@@ -48,6 +50,7 @@ class SeqFile {
   char* buffer_ = nullptr;
   bool writing_ = false;
   bool failed_ = false;
+  std::int64_t readPos_ = 0;  // offset of the next byte Read delivers
 };
 
 }  // namespace trelvi

@@ -6,127 +6,141 @@
 #include "engine/trelvi.h"
 #include "engine/utils.h"
 #include "engine/naming.h"
+#include "operations/run_guard.h"
 
 namespace trelvi {
 
 namespace {
+
 bool EndsWith(const std::string& s, const std::string& tail) {
   return s.size() >= tail.size() &&
          s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
+
+// The tile grid over the input: full tiles, and narrower or lower ones in
+// the last column and row when the sides do not divide. Columns and rows
+// count from 1, as in the tile names.
+struct SplitGrid {
+  std::uint32_t TileW = 1, TileH = 1, Cols = 0, Rows = 0, LastW = 0, LastH = 0;
+
+  SplitGrid(std::uint32_t tileW, std::uint32_t tileH, std::uint32_t width,
+            std::uint32_t height) {
+    TileW = std::max<std::uint32_t>(1, std::min(tileW, width));
+    TileH = std::max<std::uint32_t>(1, std::min(tileH, height));
+    LastW = width % TileW;
+    LastH = height % TileH;
+    Cols = width / TileW + (LastW > 0 ? 1 : 0);
+    Rows = height / TileH + (LastH > 0 ? 1 : 0);
+  }
+  std::uint32_t WidthOf(std::uint32_t col) const {
+    return col == Cols && LastW > 0 ? LastW : TileW;
+  }
+  std::uint32_t HeightOf(std::uint32_t row) const {
+    return row == Rows && LastH > 0 ? LastH : TileH;
+  }
+};
+
+// One engine per column, reused for every row of tiles; index 0 is unused.
+using TileEngines = std::vector<std::unique_ptr<TTrelvi>>;
+
+// Creates the outputs of one row of tiles and lists them. False (reported)
+// when one cannot be created; the tiles created before it stay listed.
+[[nodiscard]] bool CreateTileRow(TTrelvi& e, TileEngines& tiles,
+                                 const SplitGrid& grid, std::uint32_t row,
+                                 const std::string& prefix,
+                                 std::vector<std::string>& list) {
+  const std::uint32_t lines = grid.HeightOf(row);
+  for (std::uint32_t col = 1; col <= grid.Cols; ++col) {
+    TTrelvi& tile = *tiles[col];
+    tile.ForceBigTiff = e.ForceBigTiff;
+    tile.InInfo = e.InInfo;  // the depth and the name that must not be hit
+    tile.OutInfo.FileName = prefix + std::to_string(grid.WidthOf(col)) + "X" +
+                            std::to_string(lines) + "_x" + std::to_string(col) +
+                            "y" + std::to_string(row);
+    tile.OutInfo.Width = grid.WidthOf(col);
+    tile.OutInfo.Height = lines;
+    tile.OutInfo.ImageType = e.OutInfo.ImageType;
+    tile.UseLzw = e.UseLzw;
+    if (!tile.CreateOutFile(tile.OutInfo.FileName)) {
+      ops::Fail(e, "Cant't create file " + tile.OutInfo.FileName);
+      return false;
+    }
+    list.push_back(tile.OutInfo.FileName);
+    // Tile (1, 1) is the largest of the set: when it needs a BigTIFF, every
+    // tile takes that flavour so that the whole set shares one extension.
+    if (col == 1 && EndsWith(tile.OutInfo.FileName, ".big.tif"))
+      e.ForceBigTiff = true;
+  }
+  return true;
+}
+
+// Copies the input rows of one row of tiles, each input row cut across the
+// tiles of the row. inRow is the next input row, read by its index.
+void CopyBand(TTrelvi& e, TileEngines& tiles, const SplitGrid& grid,
+              std::uint32_t row, std::uint32_t& inRow) {
+  const std::uint32_t lines = grid.HeightOf(row);
+  ops::CountdownText processing("Processing row " + std::to_string(row) + "/" +
+                                std::to_string(grid.Rows) + " (");
+  for (std::uint32_t k = 0; k < lines && !e.Aborted; ++k) {
+    if (e.ReadLine(inRow) != static_cast<std::int32_t>(e.InInfo.ScanLineSize))
+      return ops::Fail(e, "Input file read error");
+    ++inRow;
+    if (inRow % 7 == 0) {
+      e.DoUpdateProgress(static_cast<std::int32_t>(inRow));
+      if (e.Aborted) return;
+      e.DoStatus(processing(lines - k));
+    }
+    std::uint32_t xOff = 0;
+    for (std::uint32_t col = 1; col <= grid.Cols; ++col) {
+      TTrelvi& tile = *tiles[col];
+      e.ConvertLine(e.InInfo, xOff, tile.OutInfo, 0, grid.WidthOf(col));
+      xOff += grid.WidthOf(col);
+      if (tile.WriteLine(k) !=
+          static_cast<std::int32_t>(tile.OutInfo.ScanLineSize))
+        return ops::Fail(e, "Write to file error");
+    }
+  }
+}
+
+// Completes every tile of the row. A finished tile row stays on disk even
+// when a later one fails: the caller gets the list of what was written.
+void CloseTileRow(TTrelvi& e, TileEngines& tiles, std::uint32_t cols) {
+  bool completed = true;
+  for (std::uint32_t col = 1; col <= cols; ++col)
+    if (!tiles[col]->CloseOutFile()) completed = false;
+  if (!completed && !e.Aborted) ops::Fail(e, "Write to file error");
+}
+
 }  // namespace
 
 void TTrelvi::SplitImage(std::uint32_t tileW, std::uint32_t tileH,
                          std::vector<std::string>& list,
                          const std::string& outDir, const std::string& desc) {
-  if (!FileExists(InInfo.FileName) || !InInfo.ImageIsOk) {
-    DoError("File not found or bad file!");
-    Aborted = true;
-    return;
-  }
-  if (!OpenInFile(InInfo.FileName)) {
-    DoError("Error opening input file");
-    Aborted = true;
-    CloseInFile();
-    return;
-  }
+  if (!FileExists(InInfo.FileName) || !InInfo.ImageIsOk)
+    return ops::Fail(*this, "File not found or bad file!");
+  ops::RunGuard run(*this);
+  if (!run.OpenInput()) return ops::Fail(*this, "Error opening input file");
 
-  tileW = std::max<std::uint32_t>(1, std::min(tileW, InInfo.Width));
-  tileH = std::max<std::uint32_t>(1, std::min(tileH, InInfo.Height));
-  std::uint32_t cols = InInfo.Width / tileW;
-  const std::uint32_t lastW = InInfo.Width % tileW;
-  if (lastW > 0) ++cols;
-  std::uint32_t rows = InInfo.Height / tileH;
-  const std::uint32_t lastH = InInfo.Height % tileH;
-  if (lastH > 0) ++rows;
-  auto tileWidth = [&](std::uint32_t col) {
-    return col == cols && lastW > 0 ? lastW : tileW;
-  };
-  auto tileHeight = [&](std::uint32_t row) {
-    return row == rows && lastH > 0 ? lastH : tileH;
-  };
-
+  const SplitGrid grid(tileW, tileH, InInfo.Width, InInfo.Height);
   const std::string prefix = outDir + GetBaseName(InInfo.FileName) + "_";
 
-  // One engine per column, reused for every row of tiles; they share the
-  // user-interface services so that output creation can still ask.
-  std::vector<std::unique_ptr<TTrelvi>> tiles(cols + 1);
-  for (std::uint32_t col = 1; col <= cols; ++col)
+  // The tile engines share the user-interface services so that output
+  // creation can still ask.
+  TileEngines tiles(grid.Cols + 1);
+  for (std::uint32_t col = 1; col <= grid.Cols; ++col)
     tiles[col] = std::make_unique<TTrelvi>(Ui());
-  std::uint32_t inRow = 0;
 
-  DoShowProgress(static_cast<std::int32_t>(InInfo.Height), desc);
+  run.ShowProgress(static_cast<std::int32_t>(InInfo.Height), desc);
   ForceBigTiff = false;
-
-  for (std::uint32_t row = 1; row <= rows && !Aborted; ++row) {
-    const std::uint32_t lines = tileHeight(row);
-    bool created = true;
-    for (std::uint32_t col = 1; col <= cols; ++col) {
-      TTrelvi& tile = *tiles[col];
-      tile.ForceBigTiff = ForceBigTiff;
-      tile.InInfo = InInfo;  // the depth and the name that must not be hit
-      tile.OutInfo.FileName = prefix + std::to_string(tileWidth(col)) + "X" +
-                              std::to_string(lines) + "_x" +
-                              std::to_string(col) + "y" + std::to_string(row);
-      tile.OutInfo.Width = tileWidth(col);
-      tile.OutInfo.Height = lines;
-      tile.OutInfo.ImageType = OutInfo.ImageType;
-      tile.UseLzw = UseLzw;
-      if (!tile.CreateOutFile(tile.OutInfo.FileName)) {
-        DoError("Cant't create file " + tile.OutInfo.FileName);
-        Aborted = true;
-        created = false;
-        break;
-      }
-      list.push_back(tile.OutInfo.FileName);
-      // Tile (1, 1) is the largest of the set: when it needs a BigTIFF, every
-      // tile takes that flavour so that the whole set shares one extension.
-      if (col == 1 && EndsWith(tile.OutInfo.FileName, ".big.tif"))
-        ForceBigTiff = true;
-    }
-
-    for (std::uint32_t k = 0; created && k < lines && !Aborted; ++k) {
-      if (ReadLine(inRow) != static_cast<std::int32_t>(InInfo.ScanLineSize)) {
-        DoError("Input file read error");
-        Aborted = true;
-        break;
-      }
-      ++inRow;
-      if (inRow % 7 == 0) {
-        DoUpdateProgress(static_cast<std::int32_t>(inRow));
-        if (Aborted) break;
-        DoStatus("Processing row " + std::to_string(row) + "/" +
-                 std::to_string(rows) + " (" + std::to_string(lines - k) + ")");
-      }
-      std::uint32_t xOff = 0;
-      bool written = true;
-      for (std::uint32_t col = 1; col <= cols; ++col) {
-        TTrelvi& tile = *tiles[col];
-        ConvertLine(InInfo, xOff, tile.OutInfo, 0, tileWidth(col));
-        xOff += tileWidth(col);
-        if (tile.WriteLine(k) !=
-            static_cast<std::int32_t>(tile.OutInfo.ScanLineSize)) {
-          DoError("Write to file error");
-          Aborted = true;
-          written = false;
-          break;
-        }
-      }
-      if (!written) break;
-    }
-
+  std::uint32_t inRow = 0;
+  for (std::uint32_t row = 1; row <= grid.Rows && !Aborted; ++row) {
+    if (CreateTileRow(*this, tiles, grid, row, prefix, list))
+      CopyBand(*this, tiles, grid, row, inRow);
     DoUpdateProgress(static_cast<std::int32_t>(inRow));
-    bool completed = true;
-    for (std::uint32_t col = 1; col <= cols; ++col)
-      if (!tiles[col]->CloseOutFile()) completed = false;
-    if (!completed && !Aborted) {
-      DoError("Write to file error");
-      Aborted = true;
-    }
+    CloseTileRow(*this, tiles, grid.Cols);
   }
 
-  DoHideProgress();
-  CloseInFile();
+  run.Finish();
   ForceBigTiff = false;
 }
 

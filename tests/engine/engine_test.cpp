@@ -152,6 +152,7 @@ TEST(ReadLine, RawRowsAreReadByTheirNumber) {
         << row;
   }
   EXPECT_EQ(engine.ReadLine(5), 0) << "past the end of the file";
+  EXPECT_EQ(engine.InInfo.ScanLine[0], 0) << "a missing row reads as black";
   engine.CloseInFile();
 }
 
