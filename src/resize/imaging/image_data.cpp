@@ -66,6 +66,10 @@ std::int64_t GetPixelsSize(TImageFormat format, std::int64_t width,
   return width * height * info->BytesPerPixel;
 }
 
+void TPixelRelease::operator()(std::uint8_t* block) const {
+  ReturnPixels(block, Size);
+}
+
 void ResetImageRecord(TImageData& image) { image = TImageData{}; }
 
 namespace {
@@ -89,7 +93,9 @@ bool AllocateImageData(std::int32_t width, std::int32_t height,
     ResetImageRecord(image);
     return false;
   }
-  image.Bits = AcquirePixels(image.Size, zeroFill);
+  image.Block = TPixelBlock(AcquirePixels(image.Size, zeroFill),
+                            TPixelRelease{image.Size});
+  image.Bits = image.Block.get();
   if (!image.Bits) {
     ResetImageRecord(image);
     char message[160];
@@ -115,10 +121,7 @@ bool AllocateImageUnset(std::int32_t width, std::int32_t height,
   return AllocateImageData(width, height, format, image, false);
 }
 
-void ReleaseImage(TImageData& image) {
-  if (IsImageValid(image)) ReturnPixels(image.Bits, image.Size);
-  ResetImageRecord(image);
-}
+void ReleaseImage(TImageData& image) { ResetImageRecord(image); }
 
 bool IsImageValid(const TImageData& image) {
   return image.Bits != nullptr && GetFormatInfo(image.Format) &&
