@@ -323,24 +323,21 @@ using resample_loops::StoreSample;
 
 template <typename Sample>
 void VerticalPortable(const FilterJob& job, std::int32_t y, Scratch& scratch) {
-  const std::int32_t n = PrepareTaps(job, y, scratch);
-  const float* weights =
-      job.Rows->Weight.data() + job.Rows->Start[static_cast<std::size_t>(y)];
+  const auto [n, taps, weights, line] = PrepareTaps(job, y, scratch);
   constexpr std::int32_t kChunk = 64;
   float acc[kChunk];
   for (std::int32_t t0 = 0; t0 < job.LineSamples; t0 += kChunk) {
     const std::int32_t m = std::min(kChunk, job.LineSamples - t0);
     std::fill(acc, acc + m, 0.0f);
     for (std::int32_t k = 0; k < n; ++k) {
-      const std::uint8_t* p =
-          scratch.Taps[static_cast<std::size_t>(k)] + t0 * sizeof(Sample);
+      const std::uint8_t* p = taps[k] + t0 * sizeof(Sample);
       const float w = weights[k];
       for (std::int32_t j = 0; j < m; ++j)
         acc[j] =
             std::fma(SampleToFloat(LoadSample<Sample>(p + j * sizeof(Sample))),
                      w, acc[j]);
     }
-    std::copy(acc, acc + m, scratch.Line.data() + t0);
+    std::copy(acc, acc + m, line + t0);
   }
 }
 

@@ -81,10 +81,18 @@ inline Sample LoadSample(const std::uint8_t* p) {
     return static_cast<Sample>(p[0] | (p[1] << 8));
 }
 
-// Sets up the tap pointers of destination row y: the first sample used of
-// each source row.
-inline std::int32_t PrepareTaps(const FilterJob& job, std::int32_t y,
-                                Scratch& scratch) {
+// What the vertical pass of destination row y reads and writes: N source
+// rows, each through its first used sample and its weight, into the line.
+struct TapRow {
+  std::int32_t N;
+  const std::uint8_t* const* Taps;
+  const float* Weights;
+  float* Line;
+};
+
+// Sets up the tap pointers of destination row y.
+inline TapRow PrepareTaps(const FilterJob& job, std::int32_t y,
+                          Scratch& scratch) {
   const FlatTable& rows = *job.Rows;
   const std::int32_t begin = rows.Start[static_cast<std::size_t>(y)];
   const std::int32_t n = rows.Start[static_cast<std::size_t>(y) + 1] - begin;
@@ -95,7 +103,8 @@ inline std::int32_t PrepareTaps(const FilterJob& job, std::int32_t y,
         job.Source->Bits +
         rows.Pos[static_cast<std::size_t>(begin + k)] * rowBytes +
         static_cast<std::int64_t>(job.Cmin) * 3 * job.BytesPerSample;
-  return n;
+  return {n, scratch.Taps.data(), rows.Weight.data() + begin,
+          scratch.Line.data()};
 }
 
 #if defined(__x86_64__)

@@ -41,9 +41,10 @@ __attribute__((target("avx2,fma"))) inline __m256 Load8(const std::uint8_t* p) {
 // The samples from t to end that a block of 64 does not cover: eight at a
 // time, then one by one.
 template <typename Sample>
-__attribute__((target("avx2,fma"))) inline void VerticalRest(
-    const std::uint8_t* const* taps, const float* weights, std::int32_t n,
-    float* line, std::int32_t t, std::int32_t end) {
+__attribute__((target("avx2,fma"))) inline void VerticalRest(const TapRow& row,
+                                                             std::int32_t t,
+                                                             std::int32_t end) {
+  const auto [n, taps, weights, line] = row;
   constexpr std::int64_t S = sizeof(Sample);
   for (; t + 8 <= end; t += 8) {
     __m256 a = _mm256_setzero_ps();
@@ -66,11 +67,8 @@ template <typename Sample>
 __attribute__((target("avx2,fma"))) void VerticalAvx2(const FilterJob& job,
                                                       std::int32_t y,
                                                       Scratch& scratch) {
-  const std::int32_t n = PrepareTaps(job, y, scratch);
-  const float* weights =
-      job.Rows->Weight.data() + job.Rows->Start[static_cast<std::size_t>(y)];
-  const std::uint8_t* const* taps = scratch.Taps.data();
-  float* line = scratch.Line.data();
+  const TapRow row = PrepareTaps(job, y, scratch);
+  const auto [n, taps, weights, line] = row;
   constexpr std::int64_t S = sizeof(Sample);
   std::int32_t t = 0;
   // 64 samples in eight registers stay put while all taps pass over them.
@@ -98,7 +96,7 @@ __attribute__((target("avx2,fma"))) void VerticalAvx2(const FilterJob& job,
     _mm256_storeu_ps(line + t + 48, a6);
     _mm256_storeu_ps(line + t + 56, a7);
   }
-  VerticalRest<Sample>(taps, weights, n, line, t, job.LineSamples);
+  VerticalRest<Sample>(row, t, job.LineSamples);
 }
 
 template <typename Sample>
@@ -123,11 +121,8 @@ __attribute__((target("avx512f"))) inline __m512 Load16(const std::uint8_t* p) {
 template <typename Sample>
 __attribute__((target("avx512f,avx2,fma"))) void VerticalAvx512(
     const FilterJob& job, std::int32_t y, Scratch& scratch) {
-  const std::int32_t n = PrepareTaps(job, y, scratch);
-  const float* weights =
-      job.Rows->Weight.data() + job.Rows->Start[static_cast<std::size_t>(y)];
-  const std::uint8_t* const* taps = scratch.Taps.data();
-  float* line = scratch.Line.data();
+  const TapRow row = PrepareTaps(job, y, scratch);
+  const auto [n, taps, weights, line] = row;
   constexpr std::int64_t S = sizeof(Sample);
   std::int32_t t = 0;
   for (; t + 64 <= job.LineSamples; t += 64) {
@@ -145,7 +140,7 @@ __attribute__((target("avx512f,avx2,fma"))) void VerticalAvx512(
     _mm512_storeu_ps(line + t + 32, a2);
     _mm512_storeu_ps(line + t + 48, a3);
   }
-  VerticalRest<Sample>(taps, weights, n, line, t, job.LineSamples);
+  VerticalRest<Sample>(row, t, job.LineSamples);
 }
 
 template <typename Sample>
