@@ -377,25 +377,26 @@ void TResizePipeline::DoResize(const TResizeParams& params) {
   const TResizePlan plan =
       PlanResize(e.InInfo.Width, e.InInfo.Height, params_.NewW, params_.NewH,
                  params_.FastMethod);
-  // Each pass starts from the image the plan expects; anything else would
-  // be cut along the wrong lines.
-  auto onPlan = [&](std::uint32_t w, std::uint32_t h) {
-    if (e.InInfo.Width == w && e.InInfo.Height == h) return true;
+  // Each step starts from the image the plan expects; anything else would
+  // be cut along the wrong lines. A plan is invalid only after a pass that
+  // leaves a tile empty, which fails on its own: both are safeguards. The
+  // image in hand then goes, unless it is the user's.
+  auto asPlanned = [&](std::uint32_t w, std::uint32_t h, bool valid = true) {
+    if (valid && e.InInfo.Width == w && e.InInfo.Height == h) return true;
     Fail("Error resizing the image");
+    if (e.InInfo.FileName != savedInput_.FileName) Delete(e.InInfo.FileName);
     return false;
   };
   for (std::size_t i = 0; i < plan.Passes.size() && !e.Aborted; ++i) {
     const TPassPlan& pass = plan.Passes[i];
-    if (onPlan(pass.W, pass.H)) TiledPass(pass, i > 0);
+    if (asPlanned(pass.W, pass.H)) TiledPass(pass, i > 0);
   }
   if (!e.Aborted) {
-    // A plan is only invalid after a pass that leaves a tile empty; that
-    // pass fails.
-    if (!plan.Valid)
-      Fail("Error resizing the image");
-    else if (plan.Passes.empty() ||
-             onPlan(plan.Passes.back().OutW, plan.Passes.back().OutH))
-      LastPass(plan);
+    const std::uint32_t w =
+        plan.Passes.empty() ? savedInput_.Width : plan.Passes.back().OutW;
+    const std::uint32_t h =
+        plan.Passes.empty() ? savedInput_.Height : plan.Passes.back().OutH;
+    if (asPlanned(w, h, plan.Valid)) LastPass(plan);
   }
 
   // The engine describes the user's input again, whatever happened.
@@ -489,6 +490,20 @@ void TResizePipeline::ResizePass(const TPassPlan& pass,
     e.MergeTiles(pass.Grid.Cols, pass.Grid.Rows, resized, tempDir_, "Step 3/4");
 }
 
+// Copies the whole current image into the folder, in the output type set.
+// A declined overwrite or a failed creation writes nothing: that, like a
+// failed copy, aborts the run, and the answer is false.
+bool TResizePipeline::CopyWhole(const std::string& folder,
+                                const std::string& step) {
+  TTrelvi& e = engine_;
+  e.OutInfo.FileName.clear();
+  e.CropImage(0, 0, static_cast<std::int32_t>(e.InInfo.Width),
+              static_cast<std::int32_t>(e.InInfo.Height), folder, step);
+  if (!e.Aborted && FileExists(e.OutInfo.FileName)) return true;
+  e.Aborted = true;
+  return false;
+}
+
 // Writes an input that a worker cannot read by its name (a TIFF or KRO
 // file, or a RAW file sized through the dialog) as a size-named RAW file
 // into the temporary folder, and makes it the current image.
@@ -496,17 +511,12 @@ bool TResizePipeline::MakeWorkerReadable() {
   TTrelvi& e = engine_;
   if (WorkerReads(e.InInfo)) return true;
   e.OutInfo.ImageType = FileType::RAW;
-  e.OutInfo.FileName.clear();
   e.UseLzw = false;
-  e.CropImage(0, 0, static_cast<std::int32_t>(e.InInfo.Width),
-              static_cast<std::int32_t>(e.InInfo.Height), tempDir_, "Step 1/4");
-  const std::string written = e.OutInfo.FileName;
-  if (e.Aborted || !FileExists(written)) {
-    e.Aborted = true;
-    Delete(written);
+  if (!CopyWhole(tempDir_, "Step 1/4")) {
+    Delete(e.OutInfo.FileName);
     return false;
   }
-  e.InInfo.FileName = written;
+  e.InInfo.FileName = e.OutInfo.FileName;
   e.ReadRawInfo(false);
   if (!e.InInfo.ImageIsOk) {
     e.Aborted = true;
@@ -546,13 +556,7 @@ void TResizePipeline::LastPass(const TResizePlan& plan) {
   if (!plan.LastResize ||
       (MakeWorkerReadable() && ResizeWhole(plan.LastDivider))) {
     rules::SetOutputType(e, params_.Output);
-    e.OutInfo.FileName.clear();
-    e.CropImage(0, 0, static_cast<std::int32_t>(e.InInfo.Width),
-                static_cast<std::int32_t>(e.InInfo.Height), outFolder_,
-                "Step 4/4");
-    // A declined overwrite or a failed creation writes nothing: the run
-    // did not produce its result.
-    if (!e.Aborted && !FileExists(e.OutInfo.FileName)) e.Aborted = true;
+    CopyWhole(outFolder_, "Step 4/4");
   }
   if (e.InInfo.FileName != savedInput_.FileName) Delete(e.InInfo.FileName);
 }

@@ -115,6 +115,7 @@ class TResizePipeline {
                   const std::vector<std::string>& sources,
                   std::vector<std::string>& resized);
   void LastPass(const TResizePlan& plan);
+  bool CopyWhole(const std::string& folder, const std::string& step);
   bool MakeWorkerReadable();
   bool ResizeWhole(long double divider);
 
