@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <utility>
 
 #include "resize/imaging/buffered_stream.h"
 #include "resize/imaging/pixel_convert.h"
@@ -68,6 +69,17 @@ std::int64_t GetPixelsSize(TImageFormat format, std::int64_t width,
 
 void TPixelRelease::operator()(std::uint8_t* block) const {
   ReturnPixels(block, Size);
+}
+
+TImageData& TImageData::operator=(TImageData&& other) noexcept {
+  if (this == &other) return *this;
+  Block = std::move(other.Block);
+  Width = std::exchange(other.Width, 0);
+  Height = std::exchange(other.Height, 0);
+  Format = std::exchange(other.Format, TImageFormat::Unknown);
+  Size = std::exchange(other.Size, 0);
+  Bits = std::exchange(other.Bits, nullptr);
+  return *this;
 }
 
 void ResetImageRecord(TImageData& image) { image = TImageData{}; }

@@ -4,6 +4,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace trelvi {
@@ -47,8 +48,13 @@ using TPixelBlock = std::unique_ptr<std::uint8_t, TPixelRelease>;
 
 // The in-memory image. A block allocated for it is owned by Block and goes
 // back when the record is emptied, replaced or destroyed, whichever way the
-// code leaves; the record moves, it is never copied.
+// code leaves. The record moves, it is never copied; the record moved from
+// is left empty, so that it cannot pass for a valid image.
 struct TImageData {
+  TImageData() = default;
+  TImageData(TImageData&& other) noexcept { *this = std::move(other); }
+  TImageData& operator=(TImageData&& other) noexcept;
+
   std::int32_t Width = 0;
   std::int32_t Height = 0;
   TImageFormat Format = TImageFormat::Unknown;
