@@ -5,7 +5,6 @@
 #include <cfenv>
 #include <cmath>
 #include <limits>
-#include <vector>
 
 #include "engine/utils.h"
 #include "engine/naming.h"
@@ -69,56 +68,45 @@ void TRawResize::ResizeTile() {
   const std::int64_t newWidth = ResizedLength(width, Divider);
   const std::int64_t newHeight = ResizedLength(height, Divider);
 
+  std::string baseName, ext;
+  SplitFileName(SrcFileName, baseName, ext);
+  std::uint32_t col = 0, row = 0;
+  GetTilePosFromName(SrcFileName, col, row);
+  const std::string folder =
+      OutFolder.empty() ? DirectoryPart(SrcFileName) : OutFolder;
+
+  constexpr std::uint32_t kMax = std::numeric_limits<std::int32_t>::max();
+  if (width > kMax || height > kMax) throw TImagingError("Image too large.");
+  if (newWidth < 0 || newHeight < 0) throw TImagingError("Invalid divider.");
+  const TImageFormat format =
+      Bits == 16 ? TImageFormat::R16G16B16 : TImageFormat::R8G8B8;
+  if (newWidth == 0 || newHeight == 0)
+    throw TImagingError("New width or height is zero.");
   TImageData image;
-  ResetImageRecord(image);
-  try {
-    std::string baseName, ext;
-    SplitFileName(SrcFileName, baseName, ext);
-    std::uint32_t col = 0, row = 0;
-    GetTilePosFromName(SrcFileName, col, row);
-    const std::string folder =
-        OutFolder.empty() ? DirectoryPart(SrcFileName) : OutFolder;
-
-    constexpr std::uint32_t kMax = std::numeric_limits<std::int32_t>::max();
-    if (width > kMax || height > kMax) throw TImagingError("Image too large.");
-    if (newWidth < 0 || newHeight < 0) throw TImagingError("Invalid divider.");
-    const TImageFormat format =
-        Bits == 16 ? TImageFormat::R16G16B16 : TImageFormat::R8G8B8;
-    if (newWidth == 0 || newHeight == 0)
-      throw TImagingError("New width or height is zero.");
-    if (FastMethod && !ScaleOptions.Reference) {
-      // Nearest neighbour takes whole source rows: only those are read, and
-      // the columns are picked from them as from the whole tile.
-      const std::int64_t yStep =
-          (static_cast<std::int64_t>(height) << 16) / newHeight;
-      std::vector<std::int32_t> rows(static_cast<std::size_t>(newHeight));
-      for (std::int64_t r = 0; r < newHeight; ++r)
-        rows[static_cast<std::size_t>(r)] =
-            static_cast<std::int32_t>((r * yStep) >> 16);
-      LoadRawImageRows(SrcFileName, static_cast<std::int32_t>(width),
-                       static_cast<std::int32_t>(height), format, rows, image);
-      ScaleImage(image, static_cast<std::int32_t>(newWidth),
-                 static_cast<std::int32_t>(newHeight), rfNearest, ScaleOptions);
-    } else {
-      LoadRawImageFile(SrcFileName, static_cast<std::int32_t>(width),
-                       static_cast<std::int32_t>(height), format, image);
-      ScaleImage(image, static_cast<std::int32_t>(newWidth),
-                 static_cast<std::int32_t>(newHeight),
-                 FastMethod ? rfNearest : rfLanczos, ScaleOptions);
-    }
-
-    std::string name = folder + baseName + "_" + std::to_string(image.Width) +
-                       "X" + std::to_string(image.Height);
-    if (col != 0)
-      name += "_x" + std::to_string(col) + "y" + std::to_string(row);
-    name += "." + ext;
-    SaveRawImageFile(name, image);
-    OutFileName = name;
-    ReleaseImage(image);
-  } catch (...) {
-    Error = true;
-    ReleaseImage(image);
+  if (FastMethod && !ScaleOptions.Reference) {
+    // Nearest neighbour takes whole source rows: only those are read, and
+    // the columns are picked from them as from the whole tile.
+    LoadRawImageRows(SrcFileName, static_cast<std::int32_t>(width),
+                     static_cast<std::int32_t>(height), format,
+                     NearestIndices(static_cast<std::int32_t>(height),
+                                    static_cast<std::int32_t>(newHeight)),
+                     image);
+    ScaleImage(image, static_cast<std::int32_t>(newWidth),
+               static_cast<std::int32_t>(newHeight), rfNearest, ScaleOptions);
+  } else {
+    LoadRawImageFile(SrcFileName, static_cast<std::int32_t>(width),
+                     static_cast<std::int32_t>(height), format, image);
+    ScaleImage(image, static_cast<std::int32_t>(newWidth),
+               static_cast<std::int32_t>(newHeight),
+               FastMethod ? rfNearest : rfLanczos, ScaleOptions);
   }
+
+  std::string name = folder + baseName + "_" + std::to_string(image.Width) +
+                     "X" + std::to_string(image.Height);
+  if (col != 0) name += "_x" + std::to_string(col) + "y" + std::to_string(row);
+  name += "." + ext;
+  SaveRawImageFile(name, image);
+  OutFileName = name;
 }
 
 }  // namespace trelvi

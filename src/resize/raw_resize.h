@@ -46,11 +46,10 @@ class TRawResize {
   // Options of the in-memory scaling (threads inside the tile).
   TScaleOptions ScaleOptions;
 
-  // The work itself, on the calling thread.
-  void ResizeTile();
-
  private:
   void Execute();
+  // The work itself; raises on any failure, which Execute turns into Error.
+  void ResizeTile();
 
   std::thread thread_;
   std::atomic<bool> finished_{false};

@@ -234,127 +234,216 @@ TResizePipeline::~TResizePipeline() = default;
 
 void TResizePipeline::Delete(const std::string& name) { deleter_->Add(name); }
 
-struct TResizePipeline::Slot {
-  std::unique_ptr<TRawResize> Worker;
-  std::size_t Tile = 0;  // index in the source tiles
+void TResizePipeline::Fail(const std::string& text) {
+  engine_.DoError(text);
+  engine_.Aborted = true;
+}
+
+void TResizePipeline::Refuse(const std::string& text) {
+  engine_.Ui().ShowMessageDialog(text, MsgIcon::Error, MsgButtons::Ok);
+  engine_.Aborted = true;
+}
+
+// The tile workers of a pass: up to a number of them at a time, each on a
+// thread of its own, polled from the calling thread, which keeps the window
+// alive in between.
+class TResizePipeline::TTileWorkers {
+ public:
+  // One call per worker that has ended: the worker and the tile it was
+  // started with. The worker is gone afterwards.
+  using Done = std::function<void(const TRawResize& worker, std::size_t tile)>;
+
+  TTileWorkers(const TResizeParams& params, std::chrono::milliseconds poll,
+               long double divider, int bits, int slots)
+      : params_(params),
+        poll_(poll),
+        divider_(divider),
+        bits_(bits),
+        slots_(static_cast<std::size_t>(std::max(slots, 1))) {}
+
+  bool HasFreeSlot() const {
+    for (const Slot& slot : slots_)
+      if (!slot.Worker) return true;
+    return false;
+  }
+
+  bool Idle() const {
+    for (const Slot& slot : slots_)
+      if (slot.Worker) return false;
+    return true;
+  }
+
+  // Starts a worker on the file in a free slot; its result goes to
+  // outFolder, or beside the file. False when none could be started.
+  bool Start(const std::string& source, std::size_t tile,
+             const std::string& outFolder = std::string()) {
+    for (Slot& slot : slots_) {
+      if (slot.Worker) continue;
+      try {
+        auto worker = std::make_unique<TRawResize>();
+        worker->ScaleOptions = params_.Scale;
+        worker->Init(source, divider_, params_.FastMethod, bits_, outFolder);
+        worker->Start();
+        slot.Worker = std::move(worker);
+      } catch (...) {
+        return false;
+      }
+      slot.Tile = tile;
+      return true;
+    }
+    return false;
+  }
+
+  // Sleeps up to one poll interval, less when a worker ends meanwhile.
+  void Wait() const {
+    const auto until = std::chrono::steady_clock::now() + poll_;
+    for (;;) {
+      for (const Slot& slot : slots_)
+        if (slot.Worker && slot.Worker->Finished()) return;
+      const auto now = std::chrono::steady_clock::now();
+      if (now >= until) return;
+      std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+          until - now, std::chrono::milliseconds(2)));
+    }
+  }
+
+  // Hands every worker that has ended to done, in slot order.
+  void Collect(const Done& done) {
+    for (Slot& slot : slots_) {
+      if (!slot.Worker || !slot.Worker->Finished()) continue;
+      slot.Worker->WaitFor();
+      const std::unique_ptr<TRawResize> worker = std::move(slot.Worker);
+      done(*worker, slot.Tile);
+    }
+  }
+
+  // Until every worker has ended: waits, lets between run, collects.
+  void Drain(const std::function<void()>& between, const Done& done) {
+    while (!Idle()) {
+      Wait();
+      between();
+      Collect(done);
+    }
+  }
+
+ private:
+  struct Slot {
+    std::unique_ptr<TRawResize> Worker;
+    std::size_t Tile = 0;
+  };
+  const TResizeParams& params_;
+  const std::chrono::milliseconds poll_;
+  const long double divider_;
+  const int bits_;
+  std::vector<Slot> slots_;
 };
 
-// Sleeps up to one poll interval, less when a worker finishes meanwhile.
-void TResizePipeline::WaitForWorkers(const std::vector<Slot>& slots) const {
-  const auto until = std::chrono::steady_clock::now() + PollInterval;
-  for (;;) {
-    for (const Slot& slot : slots)
-      if (slot.Worker && slot.Worker->Finished()) return;
-    const auto now = std::chrono::steady_clock::now();
-    if (now >= until) return;
-    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
-        until - now, std::chrono::milliseconds(2)));
-  }
-}
-
-void TResizePipeline::ErrorBox(const std::string& text) {
-  engine_.Ui().ShowMessageDialog(text, MsgIcon::Error, MsgButtons::Ok);
-}
-
-void TResizePipeline::DoResize(const TResizeParams& params) {
+// Checks, before anything is changed; sets up the output and temporary
+// folders.
+bool TResizePipeline::Checked() {
   TTrelvi& e = engine_;
-  params_ = params;
-
-  // Checks, before anything is changed.
   if (!FileExists(e.InInfo.FileName) || !e.InInfo.ImageIsOk) {
-    e.DoError("File not found or bad file!");
-    e.Aborted = true;
-    return;
+    Fail("File not found or bad file!");
+    return false;
   }
   rules::SetOutputType(e, params_.Output);
   outFolder_ = rules::GetOutputFolder(params_.OutputFolder, e.InInfo.FileName);
   if (SameFolder(rules::GetOutputFolder("", e.InInfo.FileName), outFolder_) &&
       e.InInfo.ImageType == e.OutInfo.ImageType) {
-    ErrorBox("Cannot overwrite input file");
-    e.Aborted = true;
-    return;
+    Refuse("Cannot overwrite input file");
+    return false;
   }
   if (e.InInfo.Width < 10000 && e.InInfo.Height < 10000) {
-    ErrorBox("Width and height of the input file must be > 10000");
-    e.Aborted = true;
-    return;
+    Refuse("Width and height of the input file must be > 10000");
+    return false;
   }
   tempDir_ = outFolder_ + kTempDirName +
              static_cast<char>(fs::path::preferred_separator);
   std::error_code ec;
   if (!fs::is_directory(tempDir_, ec) && !fs::create_directory(tempDir_, ec)) {
-    ErrorBox("Cannot create the temporary directory " + tempDir_);
-    e.Aborted = true;
-    return;
+    Refuse("Cannot create the temporary directory " + tempDir_);
+    return false;
   }
+  return true;
+}
 
-  // Set-up.
+void TResizePipeline::DoResize(const TResizeParams& params) {
+  TTrelvi& e = engine_;
+  params_ = params;
+  if (!Checked()) return;
+
   if (OnDisableButtons) OnDisableButtons();
-  target_ = params_.FastMethod ? params_.NewW
-                               : 2 * static_cast<std::int64_t>(params_.NewW);
-  bool firstPassDone = false;
   savedInput_ = e.InInfo;
-
-  for (;;) {
-    const std::uint32_t w = e.InInfo.Width, h = e.InInfo.Height;
-    TTileGrid grid = PassTileGrid(w, h);
-    if (NearTarget(w, h, params_.NewW, params_.NewH)) grid.Cols = grid.Rows = 0;
-    if (grid.Cols <= 1 && grid.Rows <= 1) {
-      LastPass(grid.TileW);
-      break;
-    }
-
-    std::vector<std::string> sources, resized;
-    e.OutInfo.ImageType = FileType::RAW;
-    e.SplitImage(grid.TileW, grid.TileH, sources, tempDir_, "Step 1/4");
-    if (!e.Aborted) ResizePass(grid, sources, resized);
-    for (const std::string& name : resized) Delete(name);
-    if (e.Aborted)
-      for (const std::string& name : sources) Delete(name);
-
-    // The image this pass started from: a merged image of the previous pass,
-    // or the user's input, which is never deleted.
-    if (firstPassDone)
-      Delete(e.InInfo.FileName);
-    else
-      firstPassDone = true;
-    // The next pass may make files of the names just handed over: a tile of
-    // this pass's result can share its size and position with a resized
-    // tile of this pass.
-    deleter_->Finish();
-    if (e.Aborted) break;
-    e.InInfo = e.OutInfo;
-    e.InInfo.ImageIsOk = true;
-    e.InInfo.ImageTypeDesc = "RAW";
-    e.InInfo.FileSize = FileSizeByName(e.InInfo.FileName);
+  const TResizePlan plan =
+      PlanResize(e.InInfo.Width, e.InInfo.Height, params_.NewW, params_.NewH,
+                 params_.FastMethod);
+  // Each step starts from the image the plan expects; anything else would
+  // be cut along the wrong lines. A plan is invalid only after a pass that
+  // leaves a tile empty, which fails on its own: both are safeguards. The
+  // image in hand then goes, unless it is the user's.
+  auto asPlanned = [&](std::uint32_t w, std::uint32_t h, bool valid = true) {
+    if (valid && e.InInfo.Width == w && e.InInfo.Height == h) return true;
+    Fail("Error resizing the image");
+    if (e.InInfo.FileName != savedInput_.FileName) Delete(e.InInfo.FileName);
+    return false;
+  };
+  for (std::size_t i = 0; i < plan.Passes.size() && !e.Aborted; ++i) {
+    const TPassPlan& pass = plan.Passes[i];
+    if (asPlanned(pass.W, pass.H)) TiledPass(pass, i > 0);
+  }
+  if (!e.Aborted) {
+    const std::uint32_t w =
+        plan.Passes.empty() ? savedInput_.Width : plan.Passes.back().OutW;
+    const std::uint32_t h =
+        plan.Passes.empty() ? savedInput_.Height : plan.Passes.back().OutH;
+    if (asPlanned(w, h, plan.Valid)) LastPass(plan);
   }
 
   // The engine describes the user's input again, whatever happened.
   e.InInfo = savedInput_;
   if (OnEnableButtons) OnEnableButtons();
   deleter_->Finish();
+  std::error_code ec;
   fs::remove(tempDir_, ec);  // fails harmlessly if something was left
   // The tile memory kept between tiles goes back to the system.
   TrimPixelCache();
 }
 
-void TResizePipeline::ResizePass(const TTileGrid& grid,
-                                 std::vector<std::string>& sources,
+// Cuts the current image into tiles, resizes and joins them; the joined
+// image becomes the current one. The image the pass started from goes
+// when deleteStart is set: a joined image of the previous pass, never the
+// user's input.
+void TResizePipeline::TiledPass(const TPassPlan& pass, bool deleteStart) {
+  TTrelvi& e = engine_;
+  std::vector<std::string> sources, resized;
+  e.OutInfo.ImageType = FileType::RAW;
+  e.SplitImage(pass.Grid.TileW, pass.Grid.TileH, sources, tempDir_, "Step 1/4");
+  if (!e.Aborted) ResizePass(pass, sources, resized);
+  for (const std::string& name : resized) Delete(name);
+  if (e.Aborted)
+    for (const std::string& name : sources) Delete(name);
+  if (deleteStart) Delete(e.InInfo.FileName);
+  // The next pass may make files of the names just handed over: a tile of
+  // this pass's result can share its size and position with a resized
+  // tile of this pass.
+  deleter_->Finish();
+  if (e.Aborted) return;
+  e.InInfo = e.OutInfo;
+  e.InInfo.ImageIsOk = true;
+  e.InInfo.ImageTypeDesc = "RAW";
+  e.InInfo.FileSize = FileSizeByName(e.InInfo.FileName);
+}
+
+void TResizePipeline::ResizePass(const TPassPlan& pass,
+                                 const std::vector<std::string>& sources,
                                  std::vector<std::string>& resized) {
   TTrelvi& e = engine_;
-  const long double divider =
-      PassDivider(e.InInfo.Width, params_.NewW, target_);
   const std::size_t count = sources.size();
   e.DoShowProgress(static_cast<std::int32_t>(2 * count), "Step 2/4");
+  TTileWorkers workers(params_, PollInterval, pass.Divider, e.InInfo.Bits,
+                       params_.NumOfCores);
   std::size_t next = 0;
   std::int32_t progress = 0;
-  std::vector<Slot> slots(
-      static_cast<std::size_t>(std::max(params_.NumOfCores, 1)));
-  auto allEmpty = [&] {
-    for (const Slot& s : slots)
-      if (s.Worker) return false;
-    return true;
-  };
 
   while (!e.Aborted) {
     e.DoStatus("Resizing tile " + std::to_string(next) + "/" +
@@ -362,63 +451,57 @@ void TResizePipeline::ResizePass(const TTileGrid& grid,
     e.Ui().ProcessEvents();
     if (e.Aborted) break;
 
-    for (Slot& slot : slots) {
-      if (slot.Worker || next >= count || e.Aborted) continue;
-      try {
-        auto worker = std::make_unique<TRawResize>();
-        worker->ScaleOptions = params_.Scale;
-        worker->Init(sources[next], divider, params_.FastMethod, e.InInfo.Bits);
-        worker->Start();
-        slot.Worker = std::move(worker);
-      } catch (...) {
-        e.DoError("Error creating the resizer thread");
-        e.Aborted = true;
+    while (next < count && workers.HasFreeSlot() && !e.Aborted) {
+      if (!workers.Start(sources[next], next)) {
+        Fail("Error creating the resizer thread");
         break;
       }
-      slot.Tile = next;
       ++next;
-      ++progress;
-      e.DoUpdateProgress(progress);
+      e.DoUpdateProgress(++progress);
     }
-    WaitForWorkers(slots);
-    if (next >= count && allEmpty()) break;
+    workers.Wait();
+    if (next >= count && workers.Idle()) break;
 
-    for (Slot& slot : slots) {
-      if (!slot.Worker || !slot.Worker->Finished()) continue;
-      slot.Worker->WaitFor();
+    workers.Collect([&](const TRawResize& worker, std::size_t tile) {
+      Delete(sources[tile]);
       // A worker that wrote nothing failed too: the merge would miss a tile.
-      if (slot.Worker->Error || slot.Worker->OutFileName.empty()) {
+      if (worker.Error || worker.OutFileName.empty()) {
         if (!e.Aborted) e.DoError("Error resizing the image");
         e.Aborted = true;
-        continue;  // the clean-up below collects it
+        Delete(worker.OutFileName);
+        return;
       }
-      resized.push_back(slot.Worker->OutFileName);
-      Delete(sources[slot.Tile]);
-      slot.Worker.reset();
-      ++progress;
-      e.DoUpdateProgress(progress);
-    }
+      resized.push_back(worker.OutFileName);
+      e.DoUpdateProgress(++progress);
+    });
   }
   if (e.Aborted) {
     e.DoStatus("Killing processes...");
     // Running workers finish their tile; whatever they leave goes.
-    while (!allEmpty()) {
-      for (Slot& slot : slots) {
-        if (!slot.Worker || !slot.Worker->Finished()) continue;
-        slot.Worker->WaitFor();
-        Delete(sources[slot.Tile]);
-        Delete(slot.Worker->OutFileName);
-        slot.Worker.reset();
-      }
-      e.Ui().ProcessEvents();
-      if (!allEmpty())
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    workers.Drain([&] { e.Ui().ProcessEvents(); },
+                  [&](const TRawResize& worker, std::size_t tile) {
+                    Delete(sources[tile]);
+                    Delete(worker.OutFileName);
+                  });
   }
   e.DoHideProgress();
 
   if (!e.Aborted)
-    e.MergeTiles(grid.Cols, grid.Rows, resized, tempDir_, "Step 3/4");
+    e.MergeTiles(pass.Grid.Cols, pass.Grid.Rows, resized, tempDir_, "Step 3/4");
+}
+
+// Copies the whole current image into the folder, in the output type set.
+// A declined overwrite or a failed creation writes nothing: that, like a
+// failed copy, aborts the run, and the answer is false.
+bool TResizePipeline::CopyWhole(const std::string& folder,
+                                const std::string& step) {
+  TTrelvi& e = engine_;
+  e.OutInfo.FileName.clear();
+  e.CropImage(0, 0, static_cast<std::int32_t>(e.InInfo.Width),
+              static_cast<std::int32_t>(e.InInfo.Height), folder, step);
+  if (!e.Aborted && FileExists(e.OutInfo.FileName)) return true;
+  e.Aborted = true;
+  return false;
 }
 
 // Writes an input that a worker cannot read by its name (a TIFF or KRO
@@ -428,17 +511,12 @@ bool TResizePipeline::MakeWorkerReadable() {
   TTrelvi& e = engine_;
   if (WorkerReads(e.InInfo)) return true;
   e.OutInfo.ImageType = FileType::RAW;
-  e.OutInfo.FileName.clear();
   e.UseLzw = false;
-  e.CropImage(0, 0, static_cast<std::int32_t>(e.InInfo.Width),
-              static_cast<std::int32_t>(e.InInfo.Height), tempDir_, "Step 1/4");
-  const std::string written = e.OutInfo.FileName;
-  if (e.Aborted || !FileExists(written)) {
-    e.Aborted = true;
-    Delete(written);
+  if (!CopyWhole(tempDir_, "Step 1/4")) {
+    Delete(e.OutInfo.FileName);
     return false;
   }
-  e.InInfo.FileName = written;
+  e.InInfo.FileName = e.OutInfo.FileName;
   e.ReadRawInfo(false);
   if (!e.InInfo.ImageIsOk) {
     e.Aborted = true;
@@ -447,61 +525,38 @@ bool TResizePipeline::MakeWorkerReadable() {
   return true;
 }
 
-void TResizePipeline::LastPass(std::uint32_t tileW) {
+// Resizes the current image by divider on one worker; the result becomes
+// the current image. It goes to the temporary folder, never beside the
+// user's input, where it could replace a file of the same name.
+bool TResizePipeline::ResizeWhole(long double divider) {
   TTrelvi& e = engine_;
-  long double divider = 0;
-  bool writeOutput = true;
-  if (LastPassResizes(tileW, e.InInfo.Width, e.InInfo.Height, params_.NewW,
-                      divider)) {
-    writeOutput = false;
-    if (MakeWorkerReadable()) {
-      // The result goes to the temporary folder, never beside the user's
-      // input, where it could replace a file of the same name.
-      TRawResize worker;
-      worker.ScaleOptions = params_.Scale;
-      worker.Init(e.InInfo.FileName, divider, params_.FastMethod, e.InInfo.Bits,
-                  tempDir_);
-      bool started = true;
-      try {
-        worker.Start();
-      } catch (...) {
-        started = false;
-        e.DoError("Error creating the resizer thread");
-        e.Aborted = true;
-      }
-      if (started) {
-        while (!worker.Finished()) {
-          const auto until = std::chrono::steady_clock::now() + PollInterval;
-          while (!worker.Finished() && std::chrono::steady_clock::now() < until)
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-          e.Ui().ProcessEvents();
-        }
-        worker.WaitFor();
-        if (worker.Error || worker.OutFileName.empty()) {
-          e.DoError("Error resizing the image");
-          e.Aborted = true;
-        } else {
-          if (e.InInfo.FileName != savedInput_.FileName)
-            Delete(e.InInfo.FileName);
-          e.InInfo.FileName = worker.OutFileName;
-          e.ReadRawInfo(false);
-          writeOutput = true;
-        }
-      }
-    }
+  TTileWorkers worker(params_, PollInterval, divider, e.InInfo.Bits, 1);
+  if (!worker.Start(e.InInfo.FileName, 0, tempDir_)) {
+    Fail("Error creating the resizer thread");
+    return false;
   }
+  bool resized = false;
+  worker.Drain([&] { e.Ui().ProcessEvents(); },
+               [&](const TRawResize& done, std::size_t) {
+                 if (done.Error || done.OutFileName.empty()) {
+                   Fail("Error resizing the image");
+                   return;
+                 }
+                 if (e.InInfo.FileName != savedInput_.FileName)
+                   Delete(e.InInfo.FileName);
+                 e.InInfo.FileName = done.OutFileName;
+                 e.ReadRawInfo(false);
+                 resized = true;
+               });
+  return resized;
+}
 
-  if (writeOutput) {
+void TResizePipeline::LastPass(const TResizePlan& plan) {
+  TTrelvi& e = engine_;
+  if (!plan.LastResize ||
+      (MakeWorkerReadable() && ResizeWhole(plan.LastDivider))) {
     rules::SetOutputType(e, params_.Output);
-    e.OutInfo.FileName.clear();
-    e.CropImage(
-        0, 0, static_cast<std::int32_t>(e.InInfo.Width),
-        static_cast<std::int32_t>(e.InInfo.Height),
-        rules::GetOutputFolder(params_.OutputFolder, savedInput_.FileName),
-        "Step 4/4");
-    // A declined overwrite or a failed creation writes nothing: the run
-    // did not produce its result.
-    if (!e.Aborted && !FileExists(e.OutInfo.FileName)) e.Aborted = true;
+    CopyWhole(outFolder_, "Step 4/4");
   }
   if (e.InInfo.FileName != savedInput_.FileName) Delete(e.InInfo.FileName);
 }

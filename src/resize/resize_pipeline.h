@@ -96,21 +96,28 @@ class TResizePipeline {
   // How often workers are polled.
   std::chrono::milliseconds PollInterval{50};
 
+  // Runs the passes that PlanResize gives for the current input.
   void DoResize(const TResizeParams& params);
 
   // Name of the temporary folder made in the output folder.
   static constexpr const char* kTempDirName = "$$$TEMP$$$RESIZER$$$";
 
  private:
-  struct Slot;
   class TFileDeleter;
+  class TTileWorkers;
   void Delete(const std::string& name);
-  void ErrorBox(const std::string& text);
-  void WaitForWorkers(const std::vector<Slot>& slots) const;
-  void ResizePass(const TTileGrid& grid, std::vector<std::string>& sources,
+  // Report, through the engine's error hook or in a dialog, and abort.
+  void Fail(const std::string& text);
+  void Refuse(const std::string& text);
+  bool Checked();
+  void TiledPass(const TPassPlan& pass, bool deleteStart);
+  void ResizePass(const TPassPlan& pass,
+                  const std::vector<std::string>& sources,
                   std::vector<std::string>& resized);
-  void LastPass(std::uint32_t tileW);
+  void LastPass(const TResizePlan& plan);
+  bool CopyWhole(const std::string& folder, const std::string& step);
   bool MakeWorkerReadable();
+  bool ResizeWhole(long double divider);
 
   TTrelvi& engine_;
   std::unique_ptr<TFileDeleter> deleter_;
@@ -118,7 +125,6 @@ class TResizePipeline {
   std::string tempDir_;
   std::string outFolder_;
   TFileInfo savedInput_;
-  std::int64_t target_ = 0;
 };
 
 }  // namespace trelvi

@@ -390,6 +390,60 @@ TEST_F(ResizeRun, ThreePassesWhoseTileNamesRecur) {
             std::size_t{plan.OutW} * plan.OutH * 3);
 }
 
+TEST_F(ResizeRun, SeveralWorkersAtOnceGiveTheSameResultAndStopTogether) {
+  // Two passes of three and two tiles, on one to five workers at a time:
+  // the same file, and each tile of a pass counted once when it starts and
+  // once when it is collected.
+  const std::string input = in.File("p_30000X20.raw");
+  WriteBytes(input, MakePixels(30000, 20, 3, 8));
+  std::vector<std::uint8_t> first;
+  for (int cores : {1, 2, 3, 5}) {
+    SCOPED_TRACE(cores);
+    ASSERT_TRUE(Load(input));
+    TempDir dst;
+    auto params = Params(7000, false);
+    params.OutputFolder = dst.Dir();
+    params.NumOfCores = cores;
+    std::vector<std::vector<std::int32_t>> steps;
+    hooks.OnProgress = [&](std::int32_t current) {
+      if (hooks.Descriptions.back() != "Step 2/4") return;
+      if (current == 1) steps.emplace_back();
+      steps.back().push_back(current);
+    };
+    pipeline.DoResize(params);
+    ASSERT_FALSE(engine.Aborted) << ui.LastText();
+    const auto files = Files(dst);
+    ASSERT_EQ(files.size(), 1u);
+    const auto bytes = ReadBytes(dst.File(files[0]));
+    if (first.empty()) first = bytes;
+    EXPECT_EQ(bytes, first);
+    const std::vector<std::vector<std::int32_t>> expected = {{1, 2, 3, 4, 5, 6},
+                                                             {1, 2, 3, 4}};
+    EXPECT_EQ(steps, expected);
+    EXPECT_EQ(Files(in), std::vector<std::string>{"p_30000X20.raw"});
+    EXPECT_FALSE(fs::exists(dst.File(TResizePipeline::kTempDirName)));
+  }
+
+  // An abort once all three tiles of the first pass have started waits for
+  // the three workers and leaves nothing behind.
+  ASSERT_TRUE(Load(input));
+  TempDir dst;
+  auto params = Params(7000, false);
+  params.OutputFolder = dst.Dir();
+  params.NumOfCores = 3;
+  hooks.OnProgress = [this](std::int32_t current) {
+    if (hooks.Descriptions.back() == "Step 2/4" && current == 3)
+      engine.Aborted = true;
+  };
+  hooks.Statuses.clear();
+  pipeline.DoResize(params);
+  EXPECT_TRUE(engine.Aborted);
+  EXPECT_EQ(hooks.Statuses.back(), "Killing processes...");
+  EXPECT_TRUE(Files(dst).empty());
+  EXPECT_EQ(Files(in), std::vector<std::string>{"p_30000X20.raw"});
+  EXPECT_EQ(engine.InInfo.FileName, input);
+}
+
 TEST_F(ResizeRun, AWiderTargetGivesACopyAtTheInputSize) {
   const std::string input = in.File("wide_12000X30.raw");
   const auto pixels = MakePixels(12000, 30, 3, 8);

@@ -133,30 +133,46 @@ void TBufferedStream::SelectBlock(std::int64_t blockStart, bool forWrite) {
   }
 }
 
+// Whole blocks go straight between the file and the caller's memory. A
+// changed block reaches the file first; a held block inside the range is
+// dropped (after a write it would be stale).
+template <typename Move>
+std::int64_t TBufferedStream::Direct(std::int64_t remaining,
+                                     const char* seekError, Move&& move) {
+  if (position_ % kBlockSize != 0 || remaining < kBlockSize ||
+      blockStart_ == position_)
+    return 0;
+  FlushBlock();
+  const std::int64_t whole = remaining - remaining % kBlockSize;
+  if (::lseek(fd_, static_cast<off_t>(position_), SEEK_SET) < 0)
+    throw TImagingError(seekError);
+  move(whole);
+  if (blockStart_ >= position_ && blockStart_ < position_ + whole)
+    blockStart_ = -1;
+  position_ += whole;
+  size_ = std::max(size_, position_);
+  return whole;
+}
+
 std::int64_t TBufferedStream::Read(void* buffer, std::int64_t count) {
   if (fd_ < 0 || count <= 0) return 0;
   count = std::min(count, size_ - position_);
   auto* out = static_cast<std::uint8_t*>(buffer);
   std::int64_t done = 0;
   while (done < count) {
-    const std::int64_t offset = position_ % kBlockSize;
-    const std::int64_t blockStart = position_ - offset;
     const std::int64_t remaining = count - done;
-    if (offset == 0 && remaining >= kBlockSize && blockStart_ != blockStart) {
-      // Whole blocks go straight into the caller's memory; a changed block
-      // in that range reaches the file first.
-      FlushBlock();
-      const std::int64_t whole = remaining - remaining % kBlockSize;
-      if (::lseek(fd_, static_cast<off_t>(position_), SEEK_SET) < 0)
-        throw TImagingError("TBufferedStream.ReadBuffer: seek failed");
-      if (ReadFully(fd_, out + done, whole) != whole)
-        throw TImagingError("TBufferedStream.ReadBuffer: read failed");
-      if (blockStart_ >= position_ && blockStart_ < position_ + whole)
-        blockStart_ = -1;
-      position_ += whole;
+    const std::int64_t whole = Direct(
+        remaining, "TBufferedStream.ReadBuffer: seek failed",
+        [&](std::int64_t n) {
+          if (ReadFully(fd_, out + done, n) != n)
+            throw TImagingError("TBufferedStream.ReadBuffer: read failed");
+        });
+    if (whole > 0) {
       done += whole;
       continue;
     }
+    const std::int64_t offset = position_ % kBlockSize;
+    const std::int64_t blockStart = position_ - offset;
     SelectBlock(blockStart, false);
     const std::int64_t n = std::min(remaining, blockLength_ - offset);
     if (n <= 0) break;
@@ -173,24 +189,19 @@ std::int64_t TBufferedStream::Write(const void* buffer, std::int64_t count) {
   const auto* in = static_cast<const std::uint8_t*>(buffer);
   std::int64_t done = 0;
   while (done < count) {
-    const std::int64_t offset = position_ % kBlockSize;
-    const std::int64_t blockStart = position_ - offset;
     const std::int64_t remaining = count - done;
-    if (offset == 0 && remaining >= kBlockSize && blockStart_ != blockStart) {
-      FlushBlock();
-      const std::int64_t whole = remaining - remaining % kBlockSize;
-      if (::lseek(fd_, static_cast<off_t>(position_), SEEK_SET) < 0)
-        throw TImagingError("TBufferedStream.WriteBuffer: seek failed");
-      if (!WriteFully(fd_, in + done, whole))
-        throw TImagingError("TBufferedStream.WriteBuffer: write failed");
-      // A held block inside the range would now be stale.
-      if (blockStart_ >= position_ && blockStart_ < position_ + whole)
-        blockStart_ = -1;
-      position_ += whole;
+    const std::int64_t whole = Direct(
+        remaining, "TBufferedStream.WriteBuffer: seek failed",
+        [&](std::int64_t n) {
+          if (!WriteFully(fd_, in + done, n))
+            throw TImagingError("TBufferedStream.WriteBuffer: write failed");
+        });
+    if (whole > 0) {
       done += whole;
-      size_ = std::max(size_, position_);
       continue;
     }
+    const std::int64_t offset = position_ % kBlockSize;
+    const std::int64_t blockStart = position_ - offset;
     SelectBlock(blockStart, true);
     const std::int64_t n = std::min(remaining, kBlockSize - offset);
     std::memcpy(buffer_.get() + offset, in + done, static_cast<size_t>(n));

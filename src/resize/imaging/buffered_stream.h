@@ -41,6 +41,12 @@ class TBufferedStream {
   void LoadBlock(std::int64_t blockStart);
   void FlushBlock();
   void SelectBlock(std::int64_t blockStart, bool forWrite);
+  // Moves whole blocks from the position through move(bytes) when the
+  // position starts a block that is not held and a block or more remains;
+  // returns the bytes moved, 0 when it does not apply.
+  template <typename Move>
+  std::int64_t Direct(std::int64_t remaining, const char* seekError,
+                      Move&& move);
 
   int fd_ = -1;
   Mode mode_;

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <utility>
 
 #include "resize/imaging/buffered_stream.h"
 #include "resize/imaging/pixel_convert.h"
@@ -66,6 +67,21 @@ std::int64_t GetPixelsSize(TImageFormat format, std::int64_t width,
   return width * height * info->BytesPerPixel;
 }
 
+void TPixelRelease::operator()(std::uint8_t* block) const {
+  ReturnPixels(block, Size);
+}
+
+TImageData& TImageData::operator=(TImageData&& other) noexcept {
+  if (this == &other) return *this;
+  Block = std::move(other.Block);
+  Width = std::exchange(other.Width, 0);
+  Height = std::exchange(other.Height, 0);
+  Format = std::exchange(other.Format, TImageFormat::Unknown);
+  Size = std::exchange(other.Size, 0);
+  Bits = std::exchange(other.Bits, nullptr);
+  return *this;
+}
+
 void ResetImageRecord(TImageData& image) { image = TImageData{}; }
 
 namespace {
@@ -89,7 +105,9 @@ bool AllocateImageData(std::int32_t width, std::int32_t height,
     ResetImageRecord(image);
     return false;
   }
-  image.Bits = AcquirePixels(image.Size, zeroFill);
+  image.Block = TPixelBlock(AcquirePixels(image.Size, zeroFill),
+                            TPixelRelease{image.Size});
+  image.Bits = image.Block.get();
   if (!image.Bits) {
     ResetImageRecord(image);
     char message[160];
@@ -115,10 +133,7 @@ bool AllocateImageUnset(std::int32_t width, std::int32_t height,
   return AllocateImageData(width, height, format, image, false);
 }
 
-void ReleaseImage(TImageData& image) {
-  if (IsImageValid(image)) ReturnPixels(image.Bits, image.Size);
-  ResetImageRecord(image);
-}
+void ReleaseImage(TImageData& image) { ResetImageRecord(image); }
 
 bool IsImageValid(const TImageData& image) {
   return image.Bits != nullptr && GetFormatInfo(image.Format) &&

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace trelvi {
@@ -37,15 +39,31 @@ struct TColor24Rec {
   std::uint8_t B, G, R;
 };
 
-// The in-memory image. It owns its pixel block; copying the record copies
-// the pointer, not the pixels.
+// Hands a pixel block back to where it came from; the size tells which.
+struct TPixelRelease {
+  std::int64_t Size = 0;
+  void operator()(std::uint8_t* block) const;
+};
+using TPixelBlock = std::unique_ptr<std::uint8_t, TPixelRelease>;
+
+// The in-memory image. A block allocated for it is owned by Block and goes
+// back when the record is emptied, replaced or destroyed, whichever way the
+// code leaves. The record moves, it is never copied; the record moved from
+// is left empty, so that it cannot pass for a valid image.
 struct TImageData {
+  TImageData() = default;
+  TImageData(TImageData&& other) noexcept { *this = std::move(other); }
+  TImageData& operator=(TImageData&& other) noexcept;
+
   std::int32_t Width = 0;
   std::int32_t Height = 0;
   TImageFormat Format = TImageFormat::Unknown;
   // 64-bit: a pixel block of a whole image can pass 2 GiB.
   std::int64_t Size = 0;
+  // The first pixel: the owned block's, or memory the record only looks at
+  // (which is never freed through it).
   std::uint8_t* Bits = nullptr;
+  TPixelBlock Block;
 };
 
 using TGetPixelFP = TColorFPRec (*)(const std::uint8_t* pixel);
@@ -74,13 +92,13 @@ const TImageFormatInfo* GetFormatInfo(TImageFormat format);
 std::int64_t GetPixelsSize(TImageFormat format, std::int64_t width,
                            std::int64_t height);
 
-// Sets every field to zero; frees nothing.
+// Sets every field to zero; an owned block goes back (as ReleaseImage).
 void ResetImageRecord(TImageData& image);
 // Releases what the record held and gives it a zero-filled block. Raises on
 // a non-positive size, an unknown format or a failed allocation.
 bool AllocateImage(std::int32_t width, std::int32_t height, TImageFormat format,
                    TImageData& image);
-// Frees the pixel block of a valid record and empties the record.
+// Gives back the block the record owns and empties the record.
 void ReleaseImage(TImageData& image);
 bool IsImageValid(const TImageData& image);
 

@@ -9,10 +9,7 @@
 #include <thread>
 
 #include "resize/imaging/pixel_convert.h"
-
-#if defined(__x86_64__)
-#include <immintrin.h>
-#endif
+#include "resize/imaging/resample_loops.h"
 
 namespace trelvi {
 
@@ -208,21 +205,31 @@ const TImageFormatInfo& CheckedFormat(const TImageData& source,
 // ---------------------------------------------------------------------------
 // Nearest neighbour
 
+std::vector<std::int32_t> NearestIndices(std::int32_t sourceLength,
+                                         std::int32_t destLength) {
+  // 16.16 fixed point, in 64 bits so that sources of 32768 pixels and more
+  // do not overflow.
+  const std::int64_t step =
+      (static_cast<std::int64_t>(sourceLength) << 16) / destLength;
+  std::vector<std::int32_t> index(static_cast<std::size_t>(destLength));
+  for (std::size_t i = 0; i < index.size(); ++i)
+    index[i] =
+        static_cast<std::int32_t>((static_cast<std::int64_t>(i) * step) >> 16);
+  return index;
+}
+
 void ScaleNearest(const TImageData& source, TImageData& dest,
                   const TScaleOptions& options) {
   const TImageFormatInfo& format = CheckedFormat(source, dest);
   const std::int64_t bpp = format.BytesPerPixel;
-  // 16.16 fixed point, in 64 bits so that sources of 32768 pixels and more
-  // do not overflow.
-  const std::int64_t xStep =
-      (static_cast<std::int64_t>(source.Width) << 16) / dest.Width;
-  const std::int64_t yStep =
-      (static_cast<std::int64_t>(source.Height) << 16) / dest.Height;
+  const std::vector<std::int32_t> sourceRow =
+      NearestIndices(source.Height, dest.Height);
   std::vector<std::int64_t> columnOffset(static_cast<std::size_t>(dest.Width));
-  std::int64_t acc = 0;
-  for (auto& offset : columnOffset) {
-    offset = (acc >> 16) * bpp;
-    acc += xStep;
+  {
+    const std::vector<std::int32_t> column =
+        NearestIndices(source.Width, dest.Width);
+    for (std::size_t i = 0; i < column.size(); ++i)
+      columnOffset[i] = column[i] * bpp;
   }
   const std::int64_t srcRowBytes = source.Width * bpp;
   const std::int64_t dstRowBytes = dest.Width * bpp;
@@ -238,7 +245,8 @@ void ScaleNearest(const TImageData& source, TImageData& dest,
       dest.Height, threads, [&](std::int32_t first, std::int32_t last, int) {
         for (std::int32_t r = first; r < last; ++r) {
           const std::uint8_t* src =
-              source.Bits + ((r * yStep) >> 16) * srcRowBytes;
+              source.Bits +
+              sourceRow[static_cast<std::size_t>(r)] * srcRowBytes;
           std::uint8_t* dst = dest.Bits + r * dstRowBytes;
           if (bpp == 3) {
             for (const std::int64_t offset : columnOffset) {
@@ -305,110 +313,31 @@ void ScaleFilteredReference(const TImageData& source, TImageData& dest,
   }
 }
 
-// The tables laid out flat for the fast loops. The product of a single
-// sample and a single weight is exact in extended precision, so adding it
-// and rounding once to single precision is a fused multiply-add: that is
-// what these loops do, channel by channel, in the same order.
-struct FlatTable {
-  std::vector<std::int32_t> Start;  // cluster i is [Start[i], Start[i + 1])
-  std::vector<std::int32_t> Pos;
-  std::vector<float> Weight;
-  std::int32_t Longest = 0;
-
-  FlatTable(const TMappingTable& table, std::int32_t posBase) {
-    Start.reserve(table.size() + 1);
-    Start.push_back(0);
-    for (const TCluster& cluster : table) {
-      for (const TPointRec& e : cluster) {
-        Pos.push_back(e.Pos - posBase);
-        Weight.push_back(e.Weight);
-      }
-      Start.push_back(static_cast<std::int32_t>(Pos.size()));
-      Longest = std::max(Longest, static_cast<std::int32_t>(cluster.size()));
-    }
-  }
-};
-
-struct FilterJob {
-  const TImageData* Source;
-  TImageData* Dest;
-  std::int32_t BytesPerSample;  // 1 or 2
-  std::int32_t Cmin;
-  std::int32_t LineSamples;  // (cmax - cmin + 1) × 3
-  const FlatTable* Rows;
-  const FlatTable* Columns;  // positions relative to cmin
-};
-
-// Per-thread working memory, allocated before the threads start.
-struct Scratch {
-  std::vector<float> Line;  // 3 floats a pixel and one spare
-  std::vector<const std::uint8_t*> Taps;
-};
-
-template <typename Sample>
-float SampleToFloat(Sample s) {
-  if constexpr (sizeof(Sample) == 1)
-    return ByteToFloat(s);
-  else
-    return WordToFloat(s);
-}
-
-template <typename Sample>
-void StoreSample(std::uint8_t* p, float v) {
-  if constexpr (sizeof(Sample) == 1) {
-    *p = FloatToByte(v);
-  } else {
-    const std::uint16_t w = FloatToWord(v);
-    p[0] = static_cast<std::uint8_t>(w & 0xFF);
-    p[1] = static_cast<std::uint8_t>(w >> 8);
-  }
-}
-
-template <typename Sample>
-Sample LoadSample(const std::uint8_t* p) {
-  if constexpr (sizeof(Sample) == 1)
-    return *p;
-  else
-    return static_cast<Sample>(p[0] | (p[1] << 8));
-}
-
-// Sets up the tap pointers of destination row y: the first sample used of
-// each source row.
-std::int32_t PrepareTaps(const FilterJob& job, std::int32_t y,
-                         Scratch& scratch) {
-  const FlatTable& rows = *job.Rows;
-  const std::int32_t begin = rows.Start[static_cast<std::size_t>(y)];
-  const std::int32_t n = rows.Start[static_cast<std::size_t>(y) + 1] - begin;
-  const std::int64_t rowBytes =
-      static_cast<std::int64_t>(job.Source->Width) * 3 * job.BytesPerSample;
-  for (std::int32_t k = 0; k < n; ++k)
-    scratch.Taps[static_cast<std::size_t>(k)] =
-        job.Source->Bits +
-        rows.Pos[static_cast<std::size_t>(begin + k)] * rowBytes +
-        static_cast<std::int64_t>(job.Cmin) * 3 * job.BytesPerSample;
-  return n;
-}
+using resample_loops::FilterJob;
+using resample_loops::FlatTable;
+using resample_loops::LoadSample;
+using resample_loops::PrepareTaps;
+using resample_loops::SampleToFloat;
+using resample_loops::Scratch;
+using resample_loops::StoreSample;
 
 template <typename Sample>
 void VerticalPortable(const FilterJob& job, std::int32_t y, Scratch& scratch) {
-  const std::int32_t n = PrepareTaps(job, y, scratch);
-  const float* weights =
-      job.Rows->Weight.data() + job.Rows->Start[static_cast<std::size_t>(y)];
+  const auto [n, taps, weights, line] = PrepareTaps(job, y, scratch);
   constexpr std::int32_t kChunk = 64;
   float acc[kChunk];
   for (std::int32_t t0 = 0; t0 < job.LineSamples; t0 += kChunk) {
     const std::int32_t m = std::min(kChunk, job.LineSamples - t0);
     std::fill(acc, acc + m, 0.0f);
     for (std::int32_t k = 0; k < n; ++k) {
-      const std::uint8_t* p =
-          scratch.Taps[static_cast<std::size_t>(k)] + t0 * sizeof(Sample);
+      const std::uint8_t* p = taps[k] + t0 * sizeof(Sample);
       const float w = weights[k];
       for (std::int32_t j = 0; j < m; ++j)
         acc[j] =
             std::fma(SampleToFloat(LoadSample<Sample>(p + j * sizeof(Sample))),
                      w, acc[j]);
     }
-    std::copy(acc, acc + m, scratch.Line.data() + t0);
+    std::copy(acc, acc + m, line + t0);
   }
 }
 
@@ -438,179 +367,12 @@ void HorizontalPortable(const FilterJob& job, std::int32_t y,
 }
 
 #if defined(__x86_64__)
-
-bool DetectAvx2() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-}
-
-bool DetectAvx512() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx512f");
-}
-
-template <typename Sample>
-__attribute__((target("avx2,fma"))) inline __m256 Load8(const std::uint8_t* p) {
-  if constexpr (sizeof(Sample) == 1) {
-    const __m256i v = _mm256_cvtepu8_epi32(
-        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
-    return _mm256_mul_ps(_mm256_cvtepi32_ps(v), _mm256_set1_ps(kByteToFloat));
-  } else {
-    const __m256i v = _mm256_cvtepu16_epi32(
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
-    return _mm256_mul_ps(_mm256_cvtepi32_ps(v), _mm256_set1_ps(kWordToFloat));
-  }
-}
-
-template <typename Sample>
-__attribute__((target("avx2,fma"))) void VerticalAvx2(const FilterJob& job,
-                                                      std::int32_t y,
-                                                      Scratch& scratch) {
-  const std::int32_t n = PrepareTaps(job, y, scratch);
-  const float* weights =
-      job.Rows->Weight.data() + job.Rows->Start[static_cast<std::size_t>(y)];
-  const std::uint8_t* const* taps = scratch.Taps.data();
-  float* line = scratch.Line.data();
-  constexpr std::int64_t S = sizeof(Sample);
-  std::int32_t t = 0;
-  // 64 samples in eight registers stay put while all taps pass over them.
-  for (; t + 64 <= job.LineSamples; t += 64) {
-    __m256 a0 = _mm256_setzero_ps(), a1 = a0, a2 = a0, a3 = a0, a4 = a0,
-           a5 = a0, a6 = a0, a7 = a0;
-    for (std::int32_t k = 0; k < n; ++k) {
-      const std::uint8_t* p = taps[k] + t * S;
-      const __m256 w = _mm256_set1_ps(weights[k]);
-      a0 = _mm256_fmadd_ps(Load8<Sample>(p + 0 * S), w, a0);
-      a1 = _mm256_fmadd_ps(Load8<Sample>(p + 8 * S), w, a1);
-      a2 = _mm256_fmadd_ps(Load8<Sample>(p + 16 * S), w, a2);
-      a3 = _mm256_fmadd_ps(Load8<Sample>(p + 24 * S), w, a3);
-      a4 = _mm256_fmadd_ps(Load8<Sample>(p + 32 * S), w, a4);
-      a5 = _mm256_fmadd_ps(Load8<Sample>(p + 40 * S), w, a5);
-      a6 = _mm256_fmadd_ps(Load8<Sample>(p + 48 * S), w, a6);
-      a7 = _mm256_fmadd_ps(Load8<Sample>(p + 56 * S), w, a7);
-    }
-    _mm256_storeu_ps(line + t + 0, a0);
-    _mm256_storeu_ps(line + t + 8, a1);
-    _mm256_storeu_ps(line + t + 16, a2);
-    _mm256_storeu_ps(line + t + 24, a3);
-    _mm256_storeu_ps(line + t + 32, a4);
-    _mm256_storeu_ps(line + t + 40, a5);
-    _mm256_storeu_ps(line + t + 48, a6);
-    _mm256_storeu_ps(line + t + 56, a7);
-  }
-  for (; t + 8 <= job.LineSamples; t += 8) {
-    __m256 a = _mm256_setzero_ps();
-    for (std::int32_t k = 0; k < n; ++k)
-      a = _mm256_fmadd_ps(Load8<Sample>(taps[k] + t * S),
-                          _mm256_set1_ps(weights[k]), a);
-    _mm256_storeu_ps(line + t, a);
-  }
-  for (; t < job.LineSamples; ++t) {
-    __m128 a = _mm_setzero_ps();
-    for (std::int32_t k = 0; k < n; ++k)
-      a = _mm_fmadd_ss(
-          _mm_set_ss(SampleToFloat(LoadSample<Sample>(taps[k] + t * S))),
-          _mm_set_ss(weights[k]), a);
-    line[t] = _mm_cvtss_f32(a);
-  }
-}
-
-template <typename Sample>
-__attribute__((target("avx512f"))) inline __m512 Load16(const std::uint8_t* p) {
-  // The zero-masked forms: the plain ones start from an undefined register,
-  // which the compiler warns about.
-  constexpr __mmask16 kAll = 0xFFFF;
-  if constexpr (sizeof(Sample) == 1) {
-    const __m512i v = _mm512_maskz_cvtepu8_epi32(
-        kAll, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
-    return _mm512_mul_ps(_mm512_maskz_cvtepi32_ps(kAll, v),
-                         _mm512_set1_ps(kByteToFloat));
-  } else {
-    const __m512i v = _mm512_maskz_cvtepu16_epi32(
-        kAll, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
-    return _mm512_mul_ps(_mm512_maskz_cvtepi32_ps(kAll, v),
-                         _mm512_set1_ps(kWordToFloat));
-  }
-}
-
-// The same loop on 16 samples a register where the processor has them.
-template <typename Sample>
-__attribute__((target("avx512f,avx2,fma"))) void VerticalAvx512(
-    const FilterJob& job, std::int32_t y, Scratch& scratch) {
-  const std::int32_t n = PrepareTaps(job, y, scratch);
-  const float* weights =
-      job.Rows->Weight.data() + job.Rows->Start[static_cast<std::size_t>(y)];
-  const std::uint8_t* const* taps = scratch.Taps.data();
-  float* line = scratch.Line.data();
-  constexpr std::int64_t S = sizeof(Sample);
-  std::int32_t t = 0;
-  for (; t + 64 <= job.LineSamples; t += 64) {
-    __m512 a0 = _mm512_setzero_ps(), a1 = a0, a2 = a0, a3 = a0;
-    for (std::int32_t k = 0; k < n; ++k) {
-      const std::uint8_t* p = taps[k] + t * S;
-      const __m512 w = _mm512_set1_ps(weights[k]);
-      a0 = _mm512_fmadd_ps(Load16<Sample>(p + 0 * S), w, a0);
-      a1 = _mm512_fmadd_ps(Load16<Sample>(p + 16 * S), w, a1);
-      a2 = _mm512_fmadd_ps(Load16<Sample>(p + 32 * S), w, a2);
-      a3 = _mm512_fmadd_ps(Load16<Sample>(p + 48 * S), w, a3);
-    }
-    _mm512_storeu_ps(line + t + 0, a0);
-    _mm512_storeu_ps(line + t + 16, a1);
-    _mm512_storeu_ps(line + t + 32, a2);
-    _mm512_storeu_ps(line + t + 48, a3);
-  }
-  for (; t + 8 <= job.LineSamples; t += 8) {
-    __m256 a = _mm256_setzero_ps();
-    for (std::int32_t k = 0; k < n; ++k)
-      a = _mm256_fmadd_ps(Load8<Sample>(taps[k] + t * S),
-                          _mm256_set1_ps(weights[k]), a);
-    _mm256_storeu_ps(line + t, a);
-  }
-  for (; t < job.LineSamples; ++t) {
-    __m128 a = _mm_setzero_ps();
-    for (std::int32_t k = 0; k < n; ++k)
-      a = _mm_fmadd_ss(
-          _mm_set_ss(SampleToFloat(LoadSample<Sample>(taps[k] + t * S))),
-          _mm_set_ss(weights[k]), a);
-    line[t] = _mm_cvtss_f32(a);
-  }
-}
-
-template <typename Sample>
-__attribute__((target("avx2,fma"))) void HorizontalAvx2(
-    const FilterJob& job, std::int32_t y, const Scratch& scratch) {
-  const FlatTable& cols = *job.Columns;
-  const float* line = scratch.Line.data();
-  const std::int32_t* start = cols.Start.data();
-  const std::int32_t* pos = cols.Pos.data();
-  const float* weight = cols.Weight.data();
-  std::uint8_t* out = job.Dest->Bits + static_cast<std::int64_t>(y) *
-                                           job.Dest->Width * 3 *
-                                           job.BytesPerSample;
-  alignas(16) float result[4];
-  for (std::int32_t i = 0; i < job.Dest->Width; ++i) {
-    // One pixel's three channels (and a spare lane) in one register.
-    __m128 acc = _mm_setzero_ps();
-    for (std::int32_t e = start[i]; e < start[i + 1]; ++e)
-      acc = _mm_fmadd_ps(_mm_loadu_ps(line + 3 * pos[e]),
-                         _mm_set1_ps(weight[e]), acc);
-    _mm_store_ps(result, acc);
-    StoreSample<Sample>(out, result[0]);
-    StoreSample<Sample>(out + sizeof(Sample), result[1]);
-    StoreSample<Sample>(out + 2 * sizeof(Sample), result[2]);
-    out += 3 * sizeof(Sample);
-  }
-}
-
+const bool kUseAvx2 = resample_loops::CpuHasAvx2();
+const bool kUseAvx512 = kUseAvx2 && resample_loops::CpuHasAvx512();
 #else
-
-bool DetectAvx2() { return false; }
-bool DetectAvx512() { return false; }
-
+const bool kUseAvx2 = false;
+const bool kUseAvx512 = false;
 #endif
-
-const bool kUseAvx2 = DetectAvx2();
-const bool kUseAvx512 = kUseAvx2 && DetectAvx512();
 
 template <typename Sample>
 void ScaleFilteredFast(const FilterJob& job, const TScaleOptions& options) {
@@ -628,11 +390,9 @@ void ScaleFilteredFast(const FilterJob& job, const TScaleOptions& options) {
         for (std::int32_t y = first; y < last; ++y) {
 #if defined(__x86_64__)
           if (kUseAvx2 && options.Vector != TScaleOptions::Loops::Plain) {
-            if (kUseAvx512 && options.Vector == TScaleOptions::Loops::Widest)
-              VerticalAvx512<Sample>(job, y, s);
-            else
-              VerticalAvx2<Sample>(job, y, s);
-            HorizontalAvx2<Sample>(job, y, s);
+            resample_loops::FilterRowX86<Sample>(
+                job, y, s,
+                kUseAvx512 && options.Vector == TScaleOptions::Loops::Widest);
             continue;
           }
 #endif
@@ -698,17 +458,11 @@ bool ScaleImage(TImageData& image, std::int32_t newWidth,
 
   TImageData scaled;
   AllocateImage(newWidth, newHeight, image.Format, scaled);
-  try {
-    if (kernel)
-      ScaleFiltered(image, scaled, kernel->Kernel, kernel->Radius, options);
-    else
-      ScaleNearest(image, scaled, options);
-  } catch (...) {
-    ReleaseImage(scaled);
-    throw;
-  }
-  ReleaseImage(image);
-  image = scaled;
+  if (kernel)
+    ScaleFiltered(image, scaled, kernel->Kernel, kernel->Radius, options);
+  else
+    ScaleNearest(image, scaled, options);
+  image = std::move(scaled);
   return true;
 }
 

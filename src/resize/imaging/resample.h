@@ -58,6 +58,11 @@ TMappingTable BuildContributions(std::int32_t sourceLength,
                                  std::int32_t destLength,
                                  TFilterFunction kernel, float radius);
 
+// The source index nearest neighbour takes for each of destLength indices:
+// steps of source / dest in 16.16 fixed point. Both lengths positive.
+std::vector<std::int32_t> NearestIndices(std::int32_t sourceLength,
+                                         std::int32_t destLength);
+
 // Fills the whole of dest (allocated, same format) from the whole of source.
 void ScaleNearest(const TImageData& source, TImageData& dest,
                   const TScaleOptions& options = {});
