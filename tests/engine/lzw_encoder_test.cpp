@@ -257,5 +257,43 @@ TEST(LzwEncoder, SameBytesAsLibtiffForMixedRows) {
   EXPECT_GE(ratioClears, 10);
 }
 
+// Noise over all values for `noise` bytes (ending in table resets), then
+// 10000 bytes of noise over two values, then the same with a byte over all
+// values once in `every`: the ratio barely moves between two checks.
+std::vector<std::uint8_t> StallingRow(std::size_t noise, unsigned every,
+                                      unsigned seed) {
+  std::mt19937 rng(seed);
+  const std::size_t from = noise + 10000;
+  std::vector<std::uint8_t> row(from + 30000);
+  for (std::size_t i = 0; i < row.size(); ++i) {
+    const unsigned r = rng();
+    const bool wide = i < noise || (i >= from && r % every == 0);
+    row[i] = static_cast<std::uint8_t>(wide ? r >> 8 : r & 1);
+  }
+  return row;
+}
+
+TEST(LzwEncoder, RatioCheckAtItsEdgesAsLibtiff) {
+  // Found by encoding variants of the ratio rule: in each, one check lands
+  // where a slightly different rule decides the other way.
+  struct Case {
+    const char* what;
+    std::size_t noise;
+    unsigned every, seed;
+  } const cases[] = {
+      {"ratio equal to the last: a Clear", 0, 99, 7},
+      {"ratio equal to the last, again", 0, 104, 7},
+      {"ratio within the rounding of 24.8 fixed point", 0, 121, 1},
+      {"the same, elsewhere", 0, 122, 7},
+      {"output counted from the Clear, which counts", 8000, 65, 3},
+      {"the same, elsewhere", 8000, 69, 5},
+  };
+  LzwEncoder encoder;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ExpectLibtiffBytes(encoder, StallingRow(c.noise, c.every, c.seed), 8);
+  }
+}
+
 }  // namespace
 }  // namespace trelvi
