@@ -89,14 +89,14 @@ std::size_t LzwEncoder::Encode(const std::uint8_t* in, std::size_t n,
   BitSink sink{dst};
   std::uint32_t* const slots = slots_.get();
   if (n == 0) {
-    // libtiff writes no Clear before an empty strip, only EOI.
+    // No row is empty; an empty strip is EOI alone, the shortest stream a
+    // decoder takes.
     sink.Put(kEoi, kMinBits);
   } else {
     std::memset(slots, 0, kSlotCount * sizeof(std::uint32_t));
     unsigned width = kMinBits;
     std::uint32_t freeCode = kFirst;
-    // free codes at or above this need attention: a wider code, or a full
-    // table
+    // A free code at or above this needs a wider code or a new table.
     std::uint32_t limit = 1u << kMinBits;
     // The ratio check's state, as libtiff keeps it: input bytes and output
     // bits since the last Clear, the input count at which to check next,
@@ -142,6 +142,8 @@ std::size_t LzwEncoder::Encode(const std::uint8_t* in, std::size_t n,
           const std::int64_t outCount = sink.BitsSince(dst) - outBase;
           checkpoint = inCount + kCheckGap;
           std::int64_t rat;
+          // libtiff's form for counts whose shift would overflow 32 bits;
+          // one table never covers that many bytes, but the rule is kept.
           if (inCount > 0x007fffff) {
             rat = outCount >> 8;
             rat = rat == 0 ? 0x7fffffff : inCount / rat;
