@@ -14,8 +14,9 @@ namespace trelvi {
 // Writes a TIFF whose every row is a strip of its own, compressing rows on
 // several threads and writing the compressed strips in row order. Each
 // worker compresses with a codec of libtiff's own (a private in-memory TIFF
-// with the same tags), so the file is byte for byte the one the
-// single-threaded scanline path writes.
+// with the same tags), or for LZW without a predictor with our LzwEncoder,
+// which writes the same bytes; either way the file is byte for byte the one
+// the single-threaded scanline path writes.
 class ParallelStripWriter {
  public:
   // Null when the rows cannot be compressed this way.
