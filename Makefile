@@ -3,8 +3,12 @@ BUILD      ?= build/release
 BUILD_ASAN ?= build/asan
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
+# CI builds treat every warning as an error; locally a new compiler's new
+# warning should not stop a build.
+WERROR     ?= $(if $(CI),ON,OFF)
+FORMATTED  := find src tests bench fuzz -name '*.cpp' -o -name '*.h'
 
-.PHONY: all deps build build-asan run test test-release test-asan clean format bench fuzz
+.PHONY: all deps build build-asan run test test-release test-asan clean format format-check bench fuzz
 
 all: build
 
@@ -12,10 +16,11 @@ deps:
 	@bash scripts/install-deps.sh
 
 $(BUILD)/build.ninja:
-	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release
+	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DTRELVI_WERROR=$(WERROR)
 
 $(BUILD_ASAN)/build.ninja:
-	cmake -S . -B $(BUILD_ASAN) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DTRELVI_SANITIZE=ON
+	cmake -S . -B $(BUILD_ASAN) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DTRELVI_SANITIZE=ON \
+	  -DTRELVI_WERROR=$(WERROR)
 
 build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
@@ -36,7 +41,7 @@ test-asan: build-asan
 	  ctest --output-on-failure -j $(JOBS)
 
 # Both builds must pass; the sanitizer run catches what the release run hides.
-test: test-release test-asan
+test: format-check test-release test-asan
 
 # libFuzzer with clang, ASan and UBSan: every target runs FUZZ_SECONDS from
 # seeds the engine writes; any crash, leak or sanitizer report fails.
@@ -60,7 +65,11 @@ bench:
 	bash bench/run.sh
 
 format:
-	find src tests bench -name '*.cpp' -o -name '*.h' | xargs clang-format -i
+	$(FORMATTED) | xargs clang-format -i
+
+# Fails, naming the files, when any source differs from clang-format's layout.
+format-check: deps
+	@$(FORMATTED) | xargs clang-format --dry-run -Werror
 
 clean:
 	rm -rf build

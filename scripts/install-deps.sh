@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ make pkg-config
   libtiff-dev libgtest-dev libgmock-dev libcli11-dev
-  qt6-base-dev libgl-dev xvfb xauth
+  qt6-base-dev libgl-dev xvfb xauth clang-format
 )
 # Extra packages for a target can be asked for: EXTRA_PACKAGES="a b" make ...
 if [[ -n "${EXTRA_PACKAGES:-}" ]]; then

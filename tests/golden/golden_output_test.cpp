@@ -32,7 +32,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/strip_writer.h"
+#include "engine/formats/tiff/strip_writer.h"
 #include "engine/trelvi.h"
 #include "resize/resize_pipeline.h"
 #include "support/fixtures.h"
