@@ -4,7 +4,8 @@ BUILD_ASAN ?= build/asan
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 
-.PHONY: all deps build build-asan run test test-release test-asan clean format bench fuzz
+.PHONY: all deps build build-asan run test test-release test-asan clean format bench fuzz \
+        install package
 
 all: build
 
@@ -37,6 +38,18 @@ test-asan: build-asan
 
 # Both builds must pass; the sanitizer run catches what the release run hides.
 test: test-release test-asan
+
+# Installs the programs, the menu entry, icons, AppStream metainfo and the
+# man page under PREFIX (DESTDIR is honoured for staged installs).
+PREFIX ?= /usr/local
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+# The Debian package, $(BUILD)/package/trelvi-tools_<version>_<arch>.deb, its
+# dependencies computed from the shared libraries the programs link.
+package: build
+	cpack --config $(BUILD)/CPackConfig.cmake -B $(BUILD)/package
+	@ls $(BUILD)/package/*.deb
 
 # libFuzzer with clang, ASan and UBSan: every target runs FUZZ_SECONDS from
 # seeds the engine writes; any crash, leak or sanitizer report fails.

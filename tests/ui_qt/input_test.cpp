@@ -2,6 +2,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QToolButton>
 #include <QtTest/QTest>
 #include <filesystem>
 
@@ -54,6 +55,28 @@ TEST_F(InputTest, TheOpenDialogGivesTheSameResult) {
   QTest::mouseClick(w->sbInput, Qt::LeftButton);
   EXPECT_EQ(w->EditInputFile->text(), "pano.tif");
   EXPECT_EQ(w->lbWidth->text(), "40");
+}
+
+// "Open with" from the desktop starts the program with one file.
+TEST_F(InputTest, AFileGivenAtStartIsTheInputOfAConvert) {
+  const std::string in = MakeTiff("pano.tif", 40, 30);
+  w->OpenInput(in);
+  EXPECT_EQ(w->CurrentPanel, 1);
+  EXPECT_TRUE(w->btConvert->isChecked());
+  EXPECT_EQ(w->EditInputFile->text(), "pano.tif");
+  EXPECT_EQ(w->lbWidth->text(), "40");
+  EXPECT_EQ(windows.InputCalls, 0);
+  EXPECT_FALSE(w->DroppedFile);
+
+  // A file the window does not open is refused as a dropped one is.
+  const std::string text = dir.File("notes.txt");
+  trelvi::test::WriteBytes(text, std::vector<std::uint8_t>(10, 'a'));
+  w->OpenInput(text);
+  EXPECT_EQ(ui.LastText(), "Then file type is invalid");
+  EXPECT_EQ(w->EditInputFile->text(), "pano.tif");
+  EXPECT_FALSE(w->DroppedFile);
+  QTest::mouseClick(w->sbInput, Qt::LeftButton);
+  EXPECT_EQ(windows.InputCalls, 1);  // the next click opens the dialog
 }
 
 TEST_F(InputTest, OnlyTheInputAndOutputBandsTakeDrops) {

@@ -715,6 +715,14 @@ void TFrmMain::sbInputClick() {
   EnableButtons();
 }
 
+void TFrmMain::OpenInput(const std::string& file) {
+  if (busy_ > 0 || operationRunning_) return;
+  SelectPanel(1);
+  odFileName = file;
+  DroppedFile = true;
+  sbInputClick();
+}
+
 bool TFrmMain::AcceptsDropAt(int y) const {
   if (CurrentPanel >= 6 || busy_ > 0 || operationRunning_) return false;
   return RouteDrop(y, {PInput->y(), PInput->height()},

@@ -136,6 +136,9 @@ class TFrmMain : public QWidget {
   void WMDropFiles(const std::vector<std::string>& items, QPoint point);
   void sbOutputFolderClick();
   void ClearInputInfoPanel();
+  // The file the program was started with: the input of a Convert, checked
+  // as a dropped file is.
+  void OpenInput(const std::string& file);
 
   // --- Parameters and Start.
   void jvSplitWidthChange(QObject* sender);
