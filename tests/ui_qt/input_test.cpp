@@ -256,6 +256,24 @@ TEST_F(MergeInputTest, ADropWithoutFilesLeavesTheSelectionAsItWas) {
   EXPECT_EQ(windows.InputCalls, 0);
 }
 
+// Checking thousands of dropped tiles must not freeze the window: it
+// answers every tenth item, and a second drop meanwhile is ignored.
+TEST_F(MergeInputTest, ALongDropKeepsTheWindowAnswering) {
+  std::vector<std::string> items = tiles;
+  for (int i = 0; i < 994; ++i)
+    items.push_back(dir.File("gone_" + std::to_string(i) + ".kro"));
+  int turns = 0;
+  ui.OnEvents = [&] {
+    if (++turns == 1) w->WMDropFiles({tiles[0]}, QPoint(200, kInputBand));
+  };
+  Drop(items, kInputBand);
+  ui.OnEvents = nullptr;
+  EXPECT_GE(turns, 100);
+  EXPECT_EQ(w->odFiles, tiles);
+  EXPECT_EQ(w->EditInputFile->text(), "6 files selected");
+  EXPECT_EQ(w->jvMergeX->Value(), 3);
+}
+
 TEST_F(InputTest, TheOutputButtonStartsAtTheInputsFolder) {
   w->btConvertClick();
   const std::string sub = dir.File("pictures");

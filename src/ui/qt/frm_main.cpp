@@ -709,6 +709,8 @@ void TFrmMain::sbInputClick() {
     EditInputFile->setToolTip(FromStd(in.FileName));
     EditInputFile->setText(FromStd(FileNamePart(in.FileName)));
     jvSplitWidthChange(jvSplitWidth);
+    // The height Start resizes to, shown before the width is touched.
+    jvSplitWidthChange(jvResizeW);
   } else {
     ClearInputInfoPanel();
   }
@@ -763,9 +765,18 @@ void TFrmMain::WMDropFiles(const std::vector<std::string>& items,
   // change the input under it.
   if (busy_ > 0 || operationRunning_) return;
   if (items.empty() || CurrentPanel >= 6) return;
-  const DropPlan plan =
-      PlanDrop(items, odMultiSelect, point.y(), {PInput->y(), PInput->height()},
-               {POutput->y(), POutput->height()});
+  const std::int32_t panel = CurrentPanel;
+  DropPlan plan;
+  {
+    // The window services events while the items are checked; meanwhile a
+    // second drop or an input click waits for no one and is ignored.
+    const CountScope busy(busy_);
+    plan = PlanDrop(
+        items, odMultiSelect, point.y(), {PInput->y(), PInput->height()},
+        {POutput->y(), POutput->height()}, [this] { Ui.ProcessEvents(); });
+  }
+  // A mode chosen meanwhile takes its own input.
+  if (CurrentPanel != panel) return;
   switch (plan.Band) {
     case DropBand::Input:
       if (plan.InputFiles.empty()) return;
@@ -860,8 +871,7 @@ void TFrmMain::btStartClick() {
   const bool ran = RunStart();
   operationRunning_ = false;
   if (ran) {
-    ShowStatus(MainEngine.Aborted ? "Operation aborted"
-                                  : "Operation completed successfully");
+    ShowStatus(rules::StartOutcome(MainEngine.Aborted, startOutputs_));
     HideProgress();
     EnableButtons();
   }
@@ -878,6 +888,10 @@ bool TFrmMain::RunStart() {
     }
   }
   SetOutputType();
+  // What this run writes, for its outcome; a name left from an earlier run
+  // must not count.
+  startOutputs_.clear();
+  MainEngine.OutInfo.FileName.clear();
   switch (CurrentPanel) {
     case 1:
       RunCropConvert(0, 0, static_cast<std::int32_t>(MainEngine.InInfo.Width),
@@ -893,7 +907,8 @@ bool TFrmMain::RunStart() {
       jvSplitWidthChange(jvSplitWidth);
       std::vector<std::string> list;
       RunSplit(list);
-      break;
+      startOutputs_ = std::move(list);
+      return true;
     }
     case 5:
       RunMerge();
@@ -901,6 +916,8 @@ bool TFrmMain::RunStart() {
     default:
       break;
   }
+  if (!MainEngine.OutInfo.FileName.empty())
+    startOutputs_.push_back(MainEngine.OutInfo.FileName);
   return true;
 }
 
@@ -991,6 +1008,9 @@ void TFrmMain::ShowProgress(std::int32_t max, const std::string& desc) {
   PBStatus->setRange(0, std::max(max, 1));
   PBStatus->setValue(0);
   SetProgressLook(false);
+  // The box is narrower than the mode panel: the panel goes while it is up,
+  // or its title and divider would show beside it.
+  PMain->hide();
   PProgress->show();
   PProgress->raise();
   taskbar_->SetMaximum(max);
@@ -1008,6 +1028,7 @@ void TFrmMain::UpdateProgress(std::int32_t current) {
 
 void TFrmMain::HideProgress() {
   PProgress->hide();
+  PMain->show();
   taskbar_->SetState(TaskbarState::None);
 }
 

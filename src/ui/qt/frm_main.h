@@ -206,6 +206,8 @@ class TFrmMain : public QWidget {
   int busy_ = 0;
   bool operationRunning_ = false;
   bool closeRequested_ = false;
+  // The files the last Start's operation names as written.
+  std::vector<std::string> startOutputs_;
 };
 
 }  // namespace trelvi::gui
