@@ -112,7 +112,7 @@ void TFrmMain::FormCreate() {
   if (NumOfCores == 0) NumOfCores = 1;
 
   PProgress->hide();
-  SelectPanel(6);
+  SelectPanel(pnAbout);
   PInput->hide();
   POutput->hide();
 
@@ -175,10 +175,10 @@ void TFrmMain::closeEvent(QCloseEvent* event) {
 // ---------------------------------------------------------------------------
 // Modes.
 
-void TFrmMain::SelectPanel(std::uint8_t panel) {
+void TFrmMain::SelectPanel(TPanel panel) {
   ShowStatus(std::string());
-  PInput->setVisible(panel < 6);
-  if (panel == 5) {
+  PInput->setVisible(panel < pnAbout);
+  if (panel == pnMerge) {
     lbInputFile->setText(QStringLiteral("Input files"));
     EditInputFile->clear();
     EditInputFile->setToolTip(QString());
@@ -192,7 +192,7 @@ void TFrmMain::SelectPanel(std::uint8_t panel) {
     jvMergeY->SetValue(0);
   } else {
     lbInputFile->setText(QStringLiteral("Input file"));
-    if (CurrentPanel == 5) {
+    if (CurrentPanel == pnMerge) {
       odMultiSelect = false;
       odFiles.clear();
       EditInputFile->clear();
@@ -213,23 +213,23 @@ void TFrmMain::SelectPanel(std::uint8_t panel) {
       buttons[i]->setChecked(true);
     }
   }
-  btStart->setText(panel == 4   ? QStringLiteral("Split")
-                   : panel == 5 ? QStringLiteral("Merge")
-                                : QStringLiteral("Start"));
-  POutput->setVisible(panel < 6);
+  btStart->setText(panel == pnSplit   ? QStringLiteral("Split")
+                   : panel == pnMerge ? QStringLiteral("Merge")
+                                      : QStringLiteral("Start"));
+  POutput->setVisible(panel < pnAbout);
   if (PProgress->isVisible()) PProgress->raise();
   CurrentPanel = panel;
 }
 
-void TFrmMain::btConvertClick() { SelectPanel(1); }
-void TFrmMain::btCropClick() { SelectPanel(2); }
-void TFrmMain::btResizeClick() { SelectPanel(3); }
+void TFrmMain::btConvertClick() { SelectPanel(pnConvert); }
+void TFrmMain::btCropClick() { SelectPanel(pnCrop); }
+void TFrmMain::btResizeClick() { SelectPanel(pnResize); }
 void TFrmMain::btSplitClick() {
-  SelectPanel(4);
+  SelectPanel(pnSplit);
   jvSplitWidthChange(jvSplitWidth);
 }
-void TFrmMain::btMergeClick() { SelectPanel(5); }
-void TFrmMain::btAboutClick() { SelectPanel(6); }
+void TFrmMain::btMergeClick() { SelectPanel(pnMerge); }
+void TFrmMain::btAboutClick() { SelectPanel(pnAbout); }
 
 void TFrmMain::DisableButtons() {
   for (QWidget* w : std::initializer_list<QWidget*>{

@@ -25,6 +25,18 @@ class QToolButton;
 
 namespace trelvi::gui {
 
+// The window's six panels, numbered as the mode buttons from the left; the
+// five operations take an input and an output, About neither.
+enum TPanel : std::uint8_t {
+  pnNone = 0,  // before the first SelectPanel
+  pnConvert = 1,
+  pnCrop,
+  pnResize,
+  pnSplit,
+  pnMerge,
+  pnAbout,
+};
+
 class TIntEdit;
 class TaskbarProgress;
 class WindowServices;
@@ -62,7 +74,7 @@ class TFrmMain : public QWidget {
   TSetup Setup;
   bool DroppedFile = false;
   bool Paused = false;
-  std::int32_t CurrentPanel = 0;
+  TPanel CurrentPanel = pnNone;
   std::uint16_t NumOfCores = 1;
   // The open dialog's selection mode, its chosen file (single selection)
   // and its ordered list of files (multiple selection: the tiles to merge).
@@ -116,7 +128,7 @@ class TFrmMain : public QWidget {
   QPushButton* btAbort;
 
   // --- Modes and buttons.
-  void SelectPanel(std::uint8_t panel);
+  void SelectPanel(TPanel panel);
   void btConvertClick();
   void btCropClick();
   void btResizeClick();

@@ -91,14 +91,14 @@ void TFrmMain::sbInputClick() {
 
 void TFrmMain::OpenInput(const std::string& file) {
   if (busy_ > 0 || operationRunning_) return;
-  SelectPanel(1);
+  SelectPanel(pnConvert);
   odFileName = file;
   DroppedFile = true;
   sbInputClick();
 }
 
 bool TFrmMain::AcceptsDropAt(int y) const {
-  if (CurrentPanel >= 6 || busy_ > 0 || operationRunning_) return false;
+  if (CurrentPanel >= pnAbout || busy_ > 0 || operationRunning_) return false;
   return RouteDrop(y, {PInput->y(), PInput->height()},
                    {POutput->y(), POutput->height()}) != DropBand::None;
 }
@@ -136,8 +136,8 @@ void TFrmMain::WMDropFiles(const std::vector<std::string>& items,
   // A drop during an operation or while an input is being read must not
   // change the input under it.
   if (busy_ > 0 || operationRunning_) return;
-  if (items.empty() || CurrentPanel >= 6) return;
-  const std::int32_t panel = CurrentPanel;
+  if (items.empty() || CurrentPanel >= pnAbout) return;
+  const TPanel panel = CurrentPanel;
   DropPlan plan;
   {
     // The window services events while the items are checked; meanwhile a

@@ -88,24 +88,24 @@ bool TFrmMain::RunStart() {
   startOutputs_.clear();
   MainEngine.OutInfo.FileName.clear();
   switch (CurrentPanel) {
-    case 1:
+    case pnConvert:
       RunCropConvert(0, 0, static_cast<std::int32_t>(MainEngine.InInfo.Width),
                      static_cast<std::int32_t>(MainEngine.InInfo.Height));
       break;
-    case 2:
+    case pnCrop:
       StartCrop();
       break;
-    case 3:
+    case pnResize:
       DoResize();
       break;
-    case 4: {
+    case pnSplit: {
       jvSplitWidthChange(jvSplitWidth);
       std::vector<std::string> list;
       RunSplit(list);
       startOutputs_ = std::move(list);
       return true;
     }
-    case 5:
+    case pnMerge:
       RunMerge();
       break;
     default:
