@@ -8,7 +8,8 @@ CMAKE_GEN  := -G Ninja
 WERROR     ?= $(if $(CI),ON,OFF)
 FORMATTED  := find src tests bench fuzz -name '*.cpp' -o -name '*.h'
 
-.PHONY: all deps build build-asan run test test-release test-asan clean format format-check bench fuzz
+.PHONY: all deps build build-asan run test test-release test-asan clean format format-check \
+        bench fuzz install package
 
 all: build
 
@@ -42,6 +43,18 @@ test-asan: build-asan
 
 # Both builds must pass; the sanitizer run catches what the release run hides.
 test: format-check test-release test-asan
+
+# Installs the programs, the menu entry, icons, AppStream metainfo and the
+# man page under PREFIX (DESTDIR is honoured for staged installs).
+PREFIX ?= /usr/local
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+# The Debian package, $(BUILD)/package/trelvi-tools_<version>_<arch>.deb, its
+# dependencies computed from the shared libraries the programs link.
+package: build
+	cpack --config $(BUILD)/CPackConfig.cmake -B $(BUILD)/package
+	@ls $(BUILD)/package/*.deb
 
 # libFuzzer with clang, ASan and UBSan: every target runs FUZZ_SECONDS from
 # seeds the engine writes; any crash, leak or sanitizer report fails.

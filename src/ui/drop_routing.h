@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -31,8 +32,11 @@ struct DropPlan {
 };
 
 // Items that are not existing files (input band) or folders (output band)
-// are skipped.
+// are skipped. Checking thousands of dropped tiles takes a while:
+// serviceEvents, when given, runs before every tenth item (0, 10, 20...),
+// so that the window keeps answering.
 DropPlan PlanDrop(const std::vector<std::string>& items, bool multipleSelection,
-                  int y, const BandExtent& input, const BandExtent& output);
+                  int y, const BandExtent& input, const BandExtent& output,
+                  const std::function<void()>& serviceEvents = {});
 
 }  // namespace trelvi

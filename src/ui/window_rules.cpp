@@ -170,4 +170,12 @@ std::int64_t ResizedHeight(std::uint32_t width, std::uint32_t height,
   return static_cast<std::int64_t>(std::nearbyint(height / ratio));
 }
 
+std::string StartOutcome(bool aborted,
+                         const std::vector<std::string>& outputs) {
+  bool written = !aborted && !outputs.empty();
+  for (const std::string& file : outputs)
+    if (!FileExists(file)) written = false;
+  return written ? "Operation completed successfully" : "Operation aborted";
+}
+
 }  // namespace trelvi::rules

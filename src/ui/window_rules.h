@@ -76,4 +76,10 @@ std::uint32_t ClampTileSide(std::uint32_t requested, std::uint32_t imageSide);
 std::int64_t ResizedHeight(std::uint32_t width, std::uint32_t height,
                            std::uint32_t newWidth);
 
+// The status line after a Start that ran its operation. A run succeeded
+// only when nothing aborted it and it left its output: the engine does not
+// set Aborted for every run that writes nothing (a declined overwrite, an
+// output that would replace its input), so the files decide as well.
+std::string StartOutcome(bool aborted, const std::vector<std::string>& outputs);
+
 }  // namespace trelvi::rules

@@ -80,5 +80,33 @@ TEST_F(DropPlanTest, ElsewhereNothingIsTaken) {
   EXPECT_TRUE(PlanDrop({}, true, 100, kInput, kOutput).InputFiles.empty());
 }
 
+TEST_F(DropPlanTest, EventsAreServicedBeforeEveryTenthItem) {
+  const struct {
+    std::size_t items;
+    bool multiple;
+    int y;
+    int turns;
+  } cases[] = {
+      {1, true, 100, 1},
+      {10, true, 100, 1},
+      {11, true, 100, 2},
+      {25, true, 100, 3},
+      {1000, true, 100, 100},
+      {25, false, 100, 1},  // single selection looks at one item
+      {25, true, 300, 3},   // every item is looked at, even off the bands
+  };
+  for (const auto& c : cases) {
+    const std::vector<std::string> items(c.items, missing);
+    int turns = 0;
+    PlanDrop(items, c.multiple, c.y, kInput, kOutput, [&] { ++turns; });
+    EXPECT_EQ(turns, c.turns) << c.items << " " << c.multiple << " " << c.y;
+  }
+  // The output band stops at the first folder.
+  std::vector<std::string> items(30, folder);
+  int turns = 0;
+  PlanDrop(items, true, 500, kInput, kOutput, [&] { ++turns; });
+  EXPECT_EQ(turns, 1);
+}
+
 }  // namespace
 }  // namespace trelvi

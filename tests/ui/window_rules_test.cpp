@@ -175,5 +175,28 @@ TEST(WindowRules, DerivedTileCountsAndResizedHeight) {
   EXPECT_EQ(ResizedHeight(4000, 2006, 1000), 502);
 }
 
+TEST(WindowRules, AStartSucceedsOnlyWhenItLeftItsOutput) {
+  test::TempDir dir;
+  const std::string a = dir.File("a.tif"), b = dir.File("b.tif");
+  test::WriteBytes(a, {1, 2, 3});
+  test::WriteBytes(b, {4});
+  const std::string gone = dir.File("gone.tif");
+  const struct {
+    bool aborted;
+    std::vector<std::string> outputs;
+    const char* status;
+  } cases[] = {
+      {false, {a}, "Operation completed successfully"},
+      {false, {a, b}, "Operation completed successfully"},  // split's tiles
+      {true, {a}, "Operation aborted"},
+      {false, {}, "Operation aborted"},         // nothing was created
+      {false, {gone}, "Operation aborted"},     // named, then removed
+      {false, {a, gone}, "Operation aborted"},  // a tile is missing
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(StartOutcome(c.aborted, c.outputs), c.status)
+        << c.aborted << " " << c.outputs.size();
+}
+
 }  // namespace
 }  // namespace trelvi::rules

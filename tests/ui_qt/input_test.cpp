@@ -2,6 +2,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QToolButton>
 #include <QtTest/QTest>
 #include <filesystem>
 
@@ -54,6 +55,28 @@ TEST_F(InputTest, TheOpenDialogGivesTheSameResult) {
   QTest::mouseClick(w->sbInput, Qt::LeftButton);
   EXPECT_EQ(w->EditInputFile->text(), "pano.tif");
   EXPECT_EQ(w->lbWidth->text(), "40");
+}
+
+// "Open with" from the desktop starts the program with one file.
+TEST_F(InputTest, AFileGivenAtStartIsTheInputOfAConvert) {
+  const std::string in = MakeTiff("pano.tif", 40, 30);
+  w->OpenInput(in);
+  EXPECT_EQ(w->CurrentPanel, 1);
+  EXPECT_TRUE(w->btConvert->isChecked());
+  EXPECT_EQ(w->EditInputFile->text(), "pano.tif");
+  EXPECT_EQ(w->lbWidth->text(), "40");
+  EXPECT_EQ(windows.InputCalls, 0);
+  EXPECT_FALSE(w->DroppedFile);
+
+  // A file the window does not open is refused as a dropped one is.
+  const std::string text = dir.File("notes.txt");
+  trelvi::test::WriteBytes(text, std::vector<std::uint8_t>(10, 'a'));
+  w->OpenInput(text);
+  EXPECT_EQ(ui.LastText(), "Then file type is invalid");
+  EXPECT_EQ(w->EditInputFile->text(), "pano.tif");
+  EXPECT_FALSE(w->DroppedFile);
+  QTest::mouseClick(w->sbInput, Qt::LeftButton);
+  EXPECT_EQ(windows.InputCalls, 1);  // the next click opens the dialog
 }
 
 TEST_F(InputTest, OnlyTheInputAndOutputBandsTakeDrops) {
@@ -231,6 +254,24 @@ TEST_F(MergeInputTest, ADropWithoutFilesLeavesTheSelectionAsItWas) {
   EXPECT_EQ(w->odFiles, tiles);
   EXPECT_EQ(w->EditInputFile->text(), "6 files selected");
   EXPECT_EQ(windows.InputCalls, 0);
+}
+
+// Checking thousands of dropped tiles must not freeze the window: it
+// answers every tenth item, and a second drop meanwhile is ignored.
+TEST_F(MergeInputTest, ALongDropKeepsTheWindowAnswering) {
+  std::vector<std::string> items = tiles;
+  for (int i = 0; i < 994; ++i)
+    items.push_back(dir.File("gone_" + std::to_string(i) + ".kro"));
+  int turns = 0;
+  ui.OnEvents = [&] {
+    if (++turns == 1) w->WMDropFiles({tiles[0]}, QPoint(200, kInputBand));
+  };
+  Drop(items, kInputBand);
+  ui.OnEvents = nullptr;
+  EXPECT_GE(turns, 100);
+  EXPECT_EQ(w->odFiles, tiles);
+  EXPECT_EQ(w->EditInputFile->text(), "6 files selected");
+  EXPECT_EQ(w->jvMergeX->Value(), 3);
 }
 
 TEST_F(InputTest, TheOutputButtonStartsAtTheInputsFolder) {

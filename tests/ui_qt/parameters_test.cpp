@@ -6,6 +6,7 @@
 #include <QRadioButton>
 #include <QtTest/QTest>
 #include <filesystem>
+#include <functional>
 
 #include "resize/resize_pipeline.h"
 #include "ui/qt/int_edit.h"
@@ -79,11 +80,19 @@ TEST_F(ParametersTest, TheResizedHeightFollowsTheTypedWidth) {
   EXPECT_EQ(w->jvResizeH->Value(), 502);
 }
 
-TEST_F(ParametersTest, OpeningAnInputDoesNotRecomputeTheHeight) {
+// The height Start resizes to shows as soon as the input is chosen, by the
+// rule of a width change.
+TEST_F(ParametersTest, OpeningAnInputComputesTheHeight) {
   w->btResizeClick();
   Open(MakeTiff("pano.tif", 400, 300));
   EXPECT_EQ(w->jvResizeW->Value(), 1000);
-  EXPECT_EQ(w->jvResizeH->Value(), 0);
+  EXPECT_EQ(w->jvResizeH->Value(), 750);
+  Open(MakeTiff("tall.tif", 4000, 2006));
+  EXPECT_EQ(w->jvResizeH->Value(), 502);  // 501.5: ties go to the even one
+  // Below 256 the width leaves the height as it was, on opening too.
+  Type(w->jvResizeW, "25");
+  Open(MakeTiff("wide.tif", 800, 100));
+  EXPECT_EQ(w->jvResizeH->Value(), 502);
 }
 
 TEST_F(ParametersTest, TileCountsAreRoundedUp) {
@@ -338,7 +347,81 @@ TEST_F(ParametersTest, MergeWithoutFilesDoesNothing) {
   w->MainEngine.Aborted = false;
   w->btStartClick();
   EXPECT_TRUE(ui.Messages.empty());
-  EXPECT_EQ(w->StatusText(), "Operation completed successfully");
+  // Nothing was written, whatever the last run left in the engine.
+  EXPECT_EQ(w->StatusText(), "Operation aborted");
+}
+
+// A Start that wrote nothing never reports success, in any mode: the
+// engine's Aborted flag is not set for a declined overwrite, nor for an
+// output that would replace its input.
+TEST_F(ParametersTest, AStartThatWroteNothingEndsAsAborted) {
+  const std::string out = dir.File("out");
+  std::filesystem::create_directory(out);
+  const struct {
+    const char* name;
+    void (TFrmMain::*mode)();
+    // Puts the window where Start writes nothing; the expected messages.
+    std::function<void()> arrange;
+    std::vector<std::string> messages;
+  } cases[] = {
+      {"convert onto its input",
+       &TFrmMain::btConvertClick,
+       [&] {
+         Open(MakeTiff("pano.tif", 40, 30));
+         w->EditOutputFolder->clear();
+       },
+       {"Cannot overwrite input file"}},
+      {"convert, overwrite declined",
+       &TFrmMain::btConvertClick,
+       [&] {
+         Open(MakeTiff("pano.tif", 40, 30));
+         Drop({out}, 500);
+         MakeTiff("out/pano.tif", 8, 8);
+       },
+       {"Output file exists. Do you want to overwrite it?"}},
+      {"crop, overwrite declined",
+       &TFrmMain::btCropClick,
+       [&] {
+         Open(MakeTiff("pano.tif", 40, 30));
+         Drop({out}, 500);
+         MakeTiff("out/pano.tif", 8, 8);
+       },
+       {"Output file exists. Do you want to overwrite it?"}},
+      {"split, overwrite declined",
+       &TFrmMain::btSplitClick,
+       [&] {
+         Open(MakeTiff("pano.tif", 600, 300));
+         w->jvSplitWidth->SetValue(600);
+         w->jvSplitHeight->SetValue(300);
+         Drop({out}, 500);
+         MakeTiff("out/pano_600X300_x1y1.tif", 8, 8);
+       },
+       {"Output file exists. Do you want to overwrite it?",
+        "Cant't create file " + dir.Dir() + "out/pano_600X300_x1y1"}},
+      {"resize onto its own folder and type",
+       &TFrmMain::btResizeClick,
+       [&] {
+         Open(MakeRaw("strip", 10000, 240));
+         w->EditOutputFolder->clear();
+         w->rbRaw->setChecked(true);
+       },
+       {"Cannot overwrite input file"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(out);
+    std::filesystem::create_directory(out);
+    (w.get()->*c.mode)();
+    c.arrange();
+    // The last run succeeded: the engine's flag is clear.
+    w->MainEngine.Aborted = false;
+    ui.Messages.clear();
+    w->btStartClick();
+    EXPECT_EQ(ui.Texts(), c.messages);
+    EXPECT_EQ(w->StatusText(), "Operation aborted");
+    EXPECT_TRUE(w->btStart->isEnabled());
+    w->rbTif->setChecked(true);
+  }
 }
 
 TEST_F(ParametersTest, ResizeRunsThePipelineFromTheFields) {

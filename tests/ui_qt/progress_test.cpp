@@ -109,6 +109,26 @@ TEST_F(ProgressTest, PausedContinuedAndAbortedThroughTheButtons) {
   EXPECT_LT(gaugeAtPause, 3000);
 }
 
+// The box is narrower than the mode panel; nothing of the panel shows
+// beside it while it is up.
+TEST_F(ProgressTest, TheBoxHidesTheModePanelWhileItIsUp) {
+  ASSERT_TRUE(w->PConvert->isVisible());
+  bool seen = false;
+  EveryPass script([&] {
+    if (!w->PProgress->isVisible()) return false;
+    EXPECT_FALSE(w->PMain->isVisible());
+    EXPECT_FALSE(w->PConvert->isVisible());
+    EXPECT_TRUE(w->POutput->isVisible());
+    seen = true;
+    return true;
+  });
+  Start();
+  EXPECT_TRUE(seen);
+  EXPECT_EQ(w->StatusText(), "Operation completed successfully");
+  EXPECT_TRUE(w->PConvert->isVisible());
+  EXPECT_FALSE(w->PProgress->isVisible());
+}
+
 TEST_F(ProgressTest, AbortWhilePausedStopsWithoutContinue) {
   windows.ConfirmAnswers.push_back(mrYes);
   Hold hold;

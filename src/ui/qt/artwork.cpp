@@ -187,6 +187,53 @@ QIcon CrossIcon() {
   });
 }
 
-QIcon AppIcon() { return QIcon(AboutLogo()); }
+QImage AppIconImage(int size) {
+  QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+  image.fill(Qt::transparent);
+  QPainter p(&image);
+  p.setRenderHint(QPainter::Antialiasing);
+  // Drawn on a 64 × 64 canvas: the coordinates are those of the SVG icon.
+  p.scale(size / 64.0, size / 64.0);
+  const QRectF frame(2.5, 6.5, 59, 51);
+  QPainterPath clip;
+  clip.addRoundedRect(frame, 6, 6);
+  p.setClipPath(clip);
+  QLinearGradient sky(0, 6.5, 0, 57.5);
+  sky.setColorAt(0, QColor(92, 152, 222));
+  sky.setColorAt(1, QColor(206, 228, 248));
+  p.fillRect(frame, sky);
+  p.setPen(Qt::NoPen);
+  p.setBrush(QColor(255, 214, 102));
+  p.drawEllipse(QRectF(41, 12, 10, 10));
+  p.setBrush(QColor(88, 120, 150));
+  p.drawPolygon(QPolygonF({{2, 58},
+                           {2, 38},
+                           {14, 24},
+                           {23, 34},
+                           {34, 18},
+                           {48, 38},
+                           {62, 30},
+                           {62, 58}}));
+  p.setBrush(QColor(56, 132, 76));
+  p.drawPolygon(QPolygonF(
+      {{2, 58}, {2, 47}, {18, 40}, {34, 47}, {49, 42}, {62, 48}, {62, 58}}));
+  p.setPen(QPen(QColor(255, 255, 255, 170), 1.5));
+  for (qreal x : {17.25, 32.0, 46.75})
+    p.drawLine(QPointF(x, 6), QPointF(x, 58));
+  for (qreal y : {23.5, 40.5}) p.drawLine(QPointF(2, y), QPointF(62, y));
+  p.setClipping(false);
+  p.setPen(QPen(kDark, 2));
+  p.setBrush(Qt::NoBrush);
+  p.drawRoundedRect(frame, 6, 6);
+  p.end();
+  return image;
+}
+
+QIcon AppIcon() {
+  QIcon icon;
+  for (int size : {16, 24, 32, 48, 64, 128, 256})
+    icon.addPixmap(QPixmap::fromImage(AppIconImage(size)));
+  return icon;
+}
 
 }  // namespace trelvi::gui

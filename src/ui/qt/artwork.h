@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QIcon>
+#include <QImage>
 #include <QPixmap>
 
 namespace trelvi::gui {
@@ -14,6 +15,10 @@ QIcon ModeIcon(ModeArt mode);
 QPixmap AboutLogo();  // 96 × 64
 QIcon TickIcon();
 QIcon CrossIcon();
+// The program's icon: the About logo's landscape under a tile grid, on a
+// square. The installed icons are this drawing at 48, 128 and 256 pixels;
+// packaging/icons holds the same shapes as a scalable SVG.
+QImage AppIconImage(int size);
 QIcon AppIcon();
 
 }  // namespace trelvi::gui

@@ -25,6 +25,18 @@ class QToolButton;
 
 namespace trelvi::gui {
 
+// The window's six panels, numbered as the mode buttons from the left; the
+// five operations take an input and an output, About neither.
+enum TPanel : std::uint8_t {
+  pnNone = 0,  // before the first SelectPanel
+  pnConvert = 1,
+  pnCrop,
+  pnResize,
+  pnSplit,
+  pnMerge,
+  pnAbout,
+};
+
 class TIntEdit;
 class TaskbarProgress;
 class WindowServices;
@@ -62,7 +74,7 @@ class TFrmMain : public QWidget {
   TSetup Setup;
   bool DroppedFile = false;
   bool Paused = false;
-  std::int32_t CurrentPanel = 0;
+  TPanel CurrentPanel = pnNone;
   std::uint16_t NumOfCores = 1;
   // The open dialog's selection mode, its chosen file (single selection)
   // and its ordered list of files (multiple selection: the tiles to merge).
@@ -116,7 +128,7 @@ class TFrmMain : public QWidget {
   QPushButton* btAbort;
 
   // --- Modes and buttons.
-  void SelectPanel(std::uint8_t panel);
+  void SelectPanel(TPanel panel);
   void btConvertClick();
   void btCropClick();
   void btResizeClick();
@@ -136,6 +148,9 @@ class TFrmMain : public QWidget {
   void WMDropFiles(const std::vector<std::string>& items, QPoint point);
   void sbOutputFolderClick();
   void ClearInputInfoPanel();
+  // The file the program was started with: the input of a Convert, checked
+  // as a dropped file is.
+  void OpenInput(const std::string& file);
 
   // --- Parameters and Start.
   void jvSplitWidthChange(QObject* sender);
@@ -203,6 +218,8 @@ class TFrmMain : public QWidget {
   int busy_ = 0;
   bool operationRunning_ = false;
   bool closeRequested_ = false;
+  // The files the last Start's operation names as written.
+  std::vector<std::string> startOutputs_;
 };
 
 }  // namespace trelvi::gui

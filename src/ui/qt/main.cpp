@@ -1,34 +1,26 @@
 #include <QApplication>
-#include <QFont>
 #include <QLabel>
-#include <QStandardPaths>
+#include <QStringList>
+#include <QTimer>
 
-#include "ui/qt/artwork.h"
+#include "ui/qt/app_setup.h"
 #include "ui/qt/frm_main.h"
 #include "ui/qt/qt_ui_services.h"
 #include "ui/qt/window_services.h"
-#include "ui/settings.h"
 
 int main(int argc, char** argv) {
   using namespace trelvi;
   using namespace trelvi::gui;
 
   QApplication app(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("TrelviTools"));
-  QGuiApplication::setDesktopFileName(QStringLiteral("trelvi-gui"));
-  QApplication::setWindowIcon(AppIcon());
-  QFont font(QStringLiteral("Tahoma"));
-  font.setStyleHint(QFont::SansSerif);
-  font.setPointSize(8);
-  QApplication::setFont(font);
+  SetUpApplication();
 
   QtUiServices ui;
   QtWindowServices windows;
   TFrmMainOptions options;
-  options.SettingsFile = ChooseSettingsFile(
-      QCoreApplication::applicationFilePath().toStdString(),
-      QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation)
-          .toStdString());
+  options.SettingsFile =
+      SettingsFileFor(QCoreApplication::applicationFilePath().toStdString(),
+                      UserConfigFolder().toStdString());
 
   TFrmMain window(ui, windows, options);
   ui.SetMainWindow(&window);
@@ -36,5 +28,12 @@ int main(int argc, char** argv) {
   ui.CreateDialogs();
   windows.CreateDialogs(&window);
   window.show();
+  // "Open with" from the desktop names one image: it becomes the input of
+  // a Convert, once the window is on the screen to carry its messages.
+  const QStringList args = QCoreApplication::arguments();
+  if (args.size() > 1) {
+    const std::string file = args.at(1).toStdString();
+    QTimer::singleShot(0, &window, [&window, file] { window.OpenInput(file); });
+  }
   return app.exec();
 }

@@ -4,6 +4,8 @@
 #include <QVariantMap>
 #include <cstdint>
 
+#include "ui/qt/app_setup.h"
+
 namespace trelvi::gui {
 
 enum class TaskbarState { None, Normal, Paused };
@@ -25,14 +27,17 @@ class TaskbarProgress {
 // what a launcher would show changes, so frequent updates cost nothing.
 class LauncherEntryProgress final : public TaskbarProgress {
  public:
-  // The desktop file the launcher knows the program by.
-  explicit LauncherEntryProgress(
-      QString desktopFile = QStringLiteral("trelvi-gui.desktop"));
+  // The desktop file the launcher knows the program by: the installed
+  // entry.
+  explicit LauncherEntryProgress(QString desktopFile = DesktopEntryName());
   ~LauncherEntryProgress() override;
 
   void SetMaximum(std::int32_t maximum) override;
   void SetValue(std::int32_t value) override;
   void SetState(TaskbarState state) override;
+
+  // The application the signals name.
+  const QString& AppUri() const { return appUri_; }
 
   // The properties of one update signal.
   static QVariantMap Properties(std::int32_t value, std::int32_t maximum,

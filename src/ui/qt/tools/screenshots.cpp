@@ -1,11 +1,11 @@
-// Saves a picture of the window in each mode, of the About view with both
-// answers of the update check (from a server of its own on 127.0.0.1), of the
-// progress box and of the two small dialogs, for the documentation:
+// Saves a picture of the window in each mode, of the About view as a first
+// start shows it and with both answers of the update check (from a server of
+// its own on 127.0.0.1), of a real resize running and paused by its Pause
+// button, and of the two small dialogs, for the documentation:
 //   xvfb-run -a build/release/trelvi-gui-screenshots docs/
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QFont>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
@@ -18,6 +18,7 @@
 #include <fstream>
 #include <utility>
 
+#include "ui/qt/app_setup.h"
 #include "ui/qt/frm_confirm.h"
 #include "ui/qt/frm_main.h"
 #include "ui/qt/frm_raw_info.h"
@@ -36,7 +37,8 @@ namespace {
 using namespace trelvi;
 using namespace trelvi::gui;
 
-// Dialogs answer nothing here: the pictures show the window as it is.
+// Dialogs answer nothing here: the pictures show the window as it is. The
+// abort question is answered as the script says.
 class QuietWindowServices final : public WindowServices {
  public:
   std::optional<std::vector<std::string>> ChooseInputFiles(QWidget*,
@@ -47,8 +49,11 @@ class QuietWindowServices final : public WindowServices {
                                           const std::string&) override {
     return std::nullopt;
   }
-  int ConfirmAbort(std::uint16_t, std::uint16_t) override { return mrNo; }
+  int ConfirmAbort(std::uint16_t, std::uint16_t) override {
+    return AbortAnswer;
+  }
   void OpenAddress(const QString&) override {}
+  int AbortAnswer = mrNo;
 };
 
 void Save(QWidget* widget, const QString& file) {
@@ -112,6 +117,42 @@ bool CheckForUpdates(TFrmMain& w) {
 }
 #endif
 
+// Runs a resize of the window's input and, from inside it, saves the
+// running window, presses Pause, saves the paused window and aborts; false
+// when the run never reached its tile step.
+bool ResizeRunAndPause(TFrmMain& w, QuietWindowServices& windows,
+                       const QString& out) {
+  enum { kRunning, kPaused, kDone } stage = kRunning;
+  bool inside = false;
+  QTimer script;
+  script.setInterval(0);
+  QObject::connect(&script, &QTimer::timeout, [&] {
+    // Saving services events, which would come back here.
+    if (inside || !w.PProgress->isVisible()) return;
+    inside = true;
+    if (stage == kRunning &&
+        w.lbStatusDescr->text() == QStringLiteral("Step 2/4") &&
+        w.PBStatus->value() >= 2 &&
+        w.StatusText().startsWith(QStringLiteral("Resizing tile"))) {
+      Save(&w, out + "/window-progress.png");
+      w.btPause->click();
+      stage = kPaused;
+    } else if (stage == kPaused && w.Paused) {
+      Save(&w, out + "/window-paused.png");
+      windows.AbortAnswer = mrYes;
+      w.btAbort->click();
+      windows.AbortAnswer = mrNo;
+      stage = kDone;
+      script.stop();
+    }
+    inside = false;
+  });
+  script.start();
+  w.btStart->click();
+  script.stop();
+  return stage == kDone;
+}
+
 void Touch(const std::string& name, std::uintmax_t size) {
   std::ofstream(name, std::ios::binary).close();
   // Sparse: the picture needs the size, not the bytes.
@@ -122,10 +163,7 @@ void Touch(const std::string& name, std::uintmax_t size) {
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  QFont font(QStringLiteral("Tahoma"));
-  font.setStyleHint(QFont::SansSerif);
-  font.setPointSize(8);
-  QApplication::setFont(font);
+  SetUpApplication();
   const QString out =
       argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
   QDir().mkpath(out);
@@ -142,12 +180,20 @@ int main(int argc, char** argv) {
   std::filesystem::create_directories(root + "/out");
   const std::string pano = root + "/harbour_40000X30000.raw";
   Touch(pano, 40000ull * 30000 * 3);
+  // The resize really runs: an image wide enough for it, small enough to
+  // split into temporary tiles in a moment.
+  const std::string strip = root + "/harbour_strip_24000X1600.raw";
+  Touch(strip, 24000ull * 1600 * 3);
 
   QtUiServices ui;
   QuietWindowServices windows;
   TFrmMainOptions options;
+  // No settings file yet: the window as a first start shows it.
+  options.SettingsFile = root + "/trelvi-gui.ini";
 #ifdef TRELVI_HAVE_UPDATE_CHECK
   VersionServer updates;
+  // The first start's automatic check finds this version.
+  updates.Version = QByteArray(kVersion);
   options.UpdateServer = updates.Address();
 #endif
   TFrmMain w(ui, windows, options);
@@ -207,18 +253,16 @@ int main(int argc, char** argv) {
   w.WMDropFiles(tiles, QPoint(200, 150));
   Save(&w, out + "/window-merge.png");
 
-  w.btConvertClick();
-  w.WMDropFiles({pano}, QPoint(200, 150));
-  w.DisableButtons();
-  w.ShowProgress(30000, "Step 2/4");
-  w.PBStatus->setValue(12750);
-  w.ShowStatus("Resizing tile 5/12");
-  Save(&w, out + "/window-progress.png");
-  w.btPauseClick();
-  Save(&w, out + "/window-paused.png");
-  w.btPauseClick();
-  w.HideProgress();
-  w.EnableButtons();
+  w.btResizeClick();
+  w.WMDropFiles({strip}, QPoint(200, 150));
+  w.WMDropFiles({root + "/out"}, QPoint(200, 520));
+  w.jvResizeW->SetValue(6000);
+  if (!ResizeRunAndPause(w, windows, out)) {
+    std::fprintf(stderr, "the resize did not reach its tile step\n");
+    std::filesystem::remove_all(root);
+    return 1;
+  }
+  std::printf("after the abort: %s\n", qPrintable(w.StatusText()));
 
   ui.CreateDialogs();
   TFrmRawInfo* raw = ui.RawInfo();
