@@ -93,6 +93,9 @@ void WriteInput(const std::string& file, const InputOptions& o) {
     TIFFSetField(t, EXIFTAG_PIXELXDIMENSION, kInW);
     TIFFSetField(t, EXIFTAG_PIXELYDIMENSION, kInH);
     ASSERT_EQ(TIFFWriteCustomDirectory(t, &exifAt), 1);
+    // libtiff 4.5 leaks a custom directory's values unless they are freed
+    // while its fields are still the current ones.
+    TIFFFreeDirectory(t);
   }
   if (o.Gps) {
     ASSERT_EQ(TIFFCreateGPSDirectory(t), 0);
@@ -106,6 +109,7 @@ void WriteInput(const std::string& file, const InputOptions& o) {
     TIFFSetField(t, GPSTAG_LONGITUDE, lon);
     TIFFSetField(t, GPSTAG_ALTITUDE, 35.0);
     ASSERT_EQ(TIFFWriteCustomDirectory(t, &gpsAt), 1);
+    TIFFFreeDirectory(t);
   }
   if (o.Exif || o.Gps) {
     ASSERT_EQ(TIFFCreateDirectory(t), 0);
@@ -771,8 +775,7 @@ TEST(MetadataExif, TiffBlobForOtherContainersReadsBack) {
   const std::string file = dir.File("exif.tif");
   test::WriteBytes(file, blob);
 
-  // libtiff cannot open a TIFF without an image, so the blob is checked
-  // through exiftool, and through our own reader once an image is added.
+  // libtiff opens no TIFF without an image: exiftool is the reader here.
   if (!HaveExiftool()) GTEST_SKIP() << "exiftool is not installed";
   auto tags = Exiftool(file);
   EXPECT_EQ(tags.count("Error"), 0u) << tags["Error"];
