@@ -117,7 +117,7 @@ inline std::vector<std::vector<std::uint8_t>> MetadataSeeds() {
                              1,  0, 0, 0, 1, 1, 0, 0, 100, 0, 0, 0}},
   };
   std::vector<std::vector<std::uint8_t>> seeds;
-  for (const char* mode : {"wl", "wb", "w8"}) {
+  for (const char* mode : {"wl", "wb", "w8", "w8b"}) {
     MemoryFile file;
     if (WriteMetadataTiff(file, m, mode)) seeds.push_back(file.Bytes);
   }

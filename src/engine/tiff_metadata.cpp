@@ -253,18 +253,35 @@ std::uint64_t PointerValue(Source& source, const RawEntry& e) {
   return FirstNumber(v, size);
 }
 
+// Whether an output being written is a BigTIFF, from the version in the
+// header libtiff wrote when it opened the file. libtiff 4.5's TIFFIsBigTIFF
+// says no for every big-endian output being written: it compares the
+// version in the file's byte order with the host's.
+bool OutputIsBigTiff(TIFF* tiff) {
+  thandle_t handle = TIFFClientdata(tiff);
+  std::uint8_t header[4];
+  if (TIFFGetSeekProc(tiff)(handle, 0, SEEK_SET) != 0 ||
+      TIFFGetReadProc(tiff)(handle, header, 4) != 4)
+    return TIFFIsBigTIFF(tiff) != 0;
+  const unsigned version = TIFFIsBigEndian(tiff) != 0
+                               ? (header[2] << 8) | header[3]
+                               : header[2] | (header[3] << 8);
+  return version == 43;
+}
+
 // Writes a directory at the end of the output, where libtiff puts its own
 // next strip or directory after it; its offset goes into `at`.
 bool AppendIfd(TIFF* tiff, const std::vector<TiffEntry>& entries,
                std::uint64_t& at) {
+  const bool big = OutputIsBigTiff(tiff);
   thandle_t handle = TIFFClientdata(tiff);
   TIFFSeekProc seek = TIFFGetSeekProc(tiff);
   TIFFReadWriteProc write = TIFFGetWriteProc(tiff);
   const toff_t end = seek(handle, 0, SEEK_END);
   if (end == static_cast<toff_t>(-1)) return false;
   at = end + (end & 1);
-  const std::vector<std::uint8_t> bytes = SerializeIfd(
-      entries, at, TIFFIsBigTIFF(tiff) != 0, TIFFIsBigEndian(tiff) != 0);
+  const std::vector<std::uint8_t> bytes =
+      SerializeIfd(entries, at, big, TIFFIsBigEndian(tiff) != 0);
   if (bytes.empty()) return false;
   if (at != end) {
     std::uint8_t pad = 0;
