@@ -69,6 +69,7 @@ struct InputOptions {
   float ResX = 96, ResY = 72;
   std::uint16_t ResUnit = RESUNIT_INCH;
   std::vector<std::uint8_t> Xmp = Bytes(kXmp);
+  std::vector<std::uint8_t> Iptc = kIptc;
 };
 
 constexpr std::uint32_t kInW = 40, kInH = 30;
@@ -134,7 +135,7 @@ void WriteInput(const std::string& file, const InputOptions& o) {
     TIFFSetField(t, TIFFTAG_XMLPACKET, static_cast<std::uint32_t>(o.Xmp.size()),
                  o.Xmp.data());
     TIFFSetField(t, TIFFTAG_RICHTIFFIPTC,
-                 static_cast<std::uint32_t>(kIptc.size()), kIptc.data());
+                 static_cast<std::uint32_t>(o.Iptc.size()), o.Iptc.data());
   }
   if (o.Texts) {
     TIFFSetField(t, TIFFTAG_IMAGEDESCRIPTION, "Dunes at dawn");
@@ -714,6 +715,36 @@ TEST(MetadataRead, DamagedDirectoriesAreDroppedAndNamed) {
     EXPECT_EQ(back.IccProfile, m.IccProfile);
     EXPECT_EQ(back.Exif.size(), m.Exif.size());
   }
+}
+
+// Photoshop gives IPTC the type LONG; its bytes are a stream all the same,
+// which a big-endian file's must not lose by being turned as numbers.
+TEST(MetadataRead, IptcTypedLongKeepsItsBytes) {
+  TempDir dir;
+  const std::string in = dir.File("in.tif");
+  InputOptions o;
+  o.Mode = "wb";
+  o.Exif = o.Gps = false;
+  o.Iptc.assign(kIptc.begin(), kIptc.begin() + 28);
+  WriteInput(in, o);
+  std::vector<std::uint8_t> b = test::ReadBytes(in);
+  const auto get16 = [&b](std::size_t at) { return (b[at] << 8) | b[at + 1]; };
+  const std::uint32_t main = (get16(4) << 16) | get16(6);
+  bool patched = false;
+  for (int i = 0, n = get16(main); i < n; ++i) {
+    const std::size_t at = main + 2 + 12 * i;
+    if (get16(at) != 33723) continue;
+    b[at + 2] = 0;
+    b[at + 3] = kTiffLong;
+    b[at + 4] = b[at + 5] = b[at + 6] = 0;
+    b[at + 7] = 7;  // 28 bytes as 7 LONGs
+    patched = true;
+  }
+  ASSERT_TRUE(patched);
+  test::WriteBytes(in, b);
+  const ImageMetadata m = ReadFile(in);
+  EXPECT_EQ(m.Iptc, o.Iptc);
+  EXPECT_TRUE(m.Dropped.empty());
 }
 
 TEST(MetadataRead, BlockAboveSixteenMebibytesIsDropped) {
