@@ -15,6 +15,7 @@
 #include "engine/trelvi.h"
 #include "engine/utils.h"
 #include "fuzz_common.h"
+#include "memory_tiff.h"
 #include "ui/settings.h"
 
 using namespace trelvi;
@@ -171,6 +172,10 @@ int main(int argc, char** argv) {
     Seed(seeds / "fuzz_settings", ReadAll(ini));
     fs::remove(ini);
   }
+  // TIFFs carrying every kind of metadata, in each layout.
+  for (const auto& bytes : fuzz::MetadataSeeds())
+    Seed(seeds / "fuzz_metadata", bytes);
+
   std::printf("%d seeds written to %s\n", seedCount, seeds.string().c_str());
   return 0;
 }

@@ -12,22 +12,11 @@
 #include <vector>
 
 #include "engine/file_info.h"
+#include "engine/image_metadata.h"
 
 namespace trelvi {
 
 class UiServices;
-
-// What an image carries besides its pixels. A reader that understands such
-// blocks offers them, a writer that can store them takes them; no unit does
-// yet, so an empty block is what every reader gives today.
-struct ImageMetadata {
-  std::vector<std::uint8_t> IccProfile;
-  std::vector<std::uint8_t> Xmp;
-  std::vector<std::uint8_t> Exif;
-  bool Empty() const {
-    return IccProfile.empty() && Xmp.empty() && Exif.empty();
-  }
-};
 
 // The end of an output: whether every row and every structure the format
 // needs after them reached the disk. An incomplete file is not a valid file.
