@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 #include <malloc.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -512,6 +514,30 @@ TEST(PsdWriterFailures, NothingIsLeftOfAFileThatCannotBeCompleted) {
     ++files;
   }
   EXPECT_EQ(files, 1);
+}
+
+TEST(PsdWriterFailures, AFileThatCannotGrowIsReportedAndRemoved) {
+  // The file size limit of a child process stands in for a full disk: a
+  // write past it fails as on a full volume.
+  TempDir dir;
+  const Bytes pixels = RunnyPixels(200, 100, 3, 8);
+  for (PsdCompression comp : {PsdCompression::Raw, PsdCompression::Rle}) {
+    const std::string path = dir.File("big.psd");
+    EXPECT_EXIT(
+        {
+          std::signal(SIGXFSZ, SIG_IGN);
+          struct rlimit limit {};
+          limit.rlim_cur = limit.rlim_max = 20000;
+          setrlimit(RLIMIT_FSIZE, &limit);
+          PsdWriter writer;
+          bool ok = writer.Create(path, Spec(200, 100, 8, comp));
+          for (std::uint32_t y = 0; ok && y < 100; ++y)
+            ok = writer.WriteRow(&pixels[y * writer.RowBytes()]);
+          ok = ok && writer.Finish();
+          std::_Exit(!ok && !std::filesystem::exists(path) ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+  }
 }
 
 // ---------------------------------------------------------------- Refusals
@@ -1145,34 +1171,39 @@ TEST(PsdOracles, WeReadFilesOfImageMagick) {
   WriteBytes(dir.File("p.icc"), profile);
   for (int bits : {8, 16})
     for (const char* compress : {"None", "RLE"})
-      for (bool psb : {false, true}) {
-        SCOPED_TRACE(::testing::Message()
-                     << "bits " << bits << " " << compress << " psb " << psb);
-        const std::uint32_t w = 133, h = 11;
-        const Bytes pixels = RunnyPixels(w, h, 3, bits);
-        WriteBytes(dir.File("in.rgb"), pixels);
-        const std::string path = dir.File(psb ? "theirs.psb" : "theirs.psd");
-        const std::string size = std::to_string(w) + "x" + std::to_string(h);
-        ASSERT_EQ(Shell(convert + " -size " + size + " -depth " +
-                        std::to_string(bits) + " -endian LSB rgb:" +
-                        Quote(dir.File("in.rgb")) + " -profile " +
-                        Quote(dir.File("p.icc")) + " -compress " + compress +
-                        " " + (psb ? "PSB:" : "PSD:") + Quote(path) + " 2>" +
-                        Quote(dir.File("err"))),
-                  0)
-            << ReadText(dir.File("err"));
-        PsdReader reader;
-        ASSERT_EQ(reader.Open(path), PsdOpenResult::Ok);
-        EXPECT_EQ(reader.Info().Version,
-                  psb ? PsdVersion::Psb : PsdVersion::Psd);
-        EXPECT_EQ(reader.Info().Compression, std::strcmp(compress, "RLE") == 0
-                                                 ? PsdCompression::Rle
-                                                 : PsdCompression::Raw);
-        EXPECT_FALSE(reader.Info().MergedAlpha);
-        EXPECT_EQ(ReadAllRows(reader), pixels);
-        ASSERT_NE(reader.Resource(kResIccProfile), nullptr);
-        EXPECT_EQ(reader.Resource(kResIccProfile)->Data, profile);
-      }
+      for (bool psb : {false, true})
+        for (int channels : {3, 4}) {
+          SCOPED_TRACE(::testing::Message()
+                       << "bits " << bits << " " << compress << " psb " << psb
+                       << " channels " << channels);
+          // With alpha, ImageMagick writes the image as a layer too and marks
+          // the composite's fourth channel as its transparency.
+          const std::uint32_t w = 133, h = 11;
+          const Bytes pixels = RunnyPixels(w, h, channels, bits);
+          WriteBytes(dir.File("in.rgb"), pixels);
+          const std::string path = dir.File(psb ? "theirs.psb" : "theirs.psd");
+          const std::string size = std::to_string(w) + "x" + std::to_string(h);
+          ASSERT_EQ(Shell(convert + " -size " + size + " -depth " +
+                          std::to_string(bits) + " -endian LSB " +
+                          (channels == 4 ? "rgba:" : "rgb:") +
+                          Quote(dir.File("in.rgb")) + " -profile " +
+                          Quote(dir.File("p.icc")) + " -compress " + compress +
+                          " " + (psb ? "PSB:" : "PSD:") + Quote(path) + " 2>" +
+                          Quote(dir.File("err"))),
+                    0)
+              << ReadText(dir.File("err"));
+          PsdReader reader;
+          ASSERT_EQ(reader.Open(path), PsdOpenResult::Ok);
+          EXPECT_EQ(reader.Info().Version,
+                    psb ? PsdVersion::Psb : PsdVersion::Psd);
+          EXPECT_EQ(reader.Info().Compression, std::strcmp(compress, "RLE") == 0
+                                                   ? PsdCompression::Rle
+                                                   : PsdCompression::Raw);
+          EXPECT_EQ(reader.Info().MergedAlpha, channels == 4);
+          EXPECT_EQ(ReadAllRows(reader), pixels);
+          ASSERT_NE(reader.Resource(kResIccProfile), nullptr);
+          EXPECT_EQ(reader.Resource(kResIccProfile)->Data, profile);
+        }
 }
 
 }  // namespace
