@@ -410,6 +410,79 @@ TEST(PsdRoundTrip, ContentDecidesNotTheName) {
   EXPECT_EQ(DetectPsd(head.data(), 5), std::nullopt);
 }
 
+TEST(PsdLargeFiles, RowsBeyondFourGibibytesAreFoundInSparseFiles) {
+  // A PSB whose last rows lie past 4 GiB (6 to 13 GB into a sparse file):
+  // only those rows are written, so positions computed in 32 bits would
+  // read zeros or fail.
+  TempDir dir;
+  const std::uint32_t w = 100000, h = 30000;
+  const std::uint64_t plane = w;
+  Bytes rows[3];
+  for (int c = 0; c < 3; ++c) {
+    rows[c].resize(plane);
+    for (std::uint64_t x = 0; x < plane; ++x)
+      rows[c][x] = static_cast<std::uint8_t>(x / (c + 2) * 13 + c);
+  }
+  auto check = [&](const std::string& path) {
+    PsdReader reader;
+    ASSERT_EQ(reader.Open(path), PsdOpenResult::Ok);
+    Bytes row(reader.Info().RowBytes());
+    ASSERT_TRUE(reader.ReadRow(h - 1, row.data()));
+    for (std::uint64_t x = 0; x < plane; ++x)
+      for (int c = 0; c < 3; ++c)
+        ASSERT_EQ(row[x * 3 + c], rows[c][x]) << x << " " << c;
+  };
+  auto place = [&](const std::string& path, const Bytes& head,
+                   const std::vector<std::pair<std::uint64_t, Bytes>>& parts,
+                   std::uint64_t size) {
+    WriteBytes(path, head);
+    std::error_code ec;
+    std::filesystem::resize_file(path, size, ec);
+    if (ec) return false;
+    std::fstream f(path, std::ios::binary | std::ios::in | std::ios::out);
+    for (const auto& [at, bytes] : parts) {
+      f.seekp(static_cast<std::streamoff>(at));
+      f.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    }
+    return f.good();
+  };
+
+  HandPsd p;
+  p.Version = 2;
+  p.Width = w;
+  p.Height = h;
+  const Bytes head = p.Build();  // ends with the compression word
+  std::vector<std::pair<std::uint64_t, Bytes>> parts;
+  for (int c = 0; c < 3; ++c)
+    parts.push_back(
+        {head.size() + (std::uint64_t(c) * h + h - 1) * plane, rows[c]});
+  if (!place(dir.File("raw.psb"), head, parts, head.size() + 3 * h * plane))
+    GTEST_SKIP() << "no sparse files here";
+  check(dir.File("raw.psb"));
+
+  // RLE: every row's count is 150000 (its code padded with no-op bytes),
+  // so that the counts add up past 4 GiB.
+  const std::uint64_t count = 150000;
+  p.Compression = 1;
+  p.Composite.clear();
+  for (std::uint64_t i = 0; i < 3 * std::uint64_t{h}; ++i)
+    Put32(p.Composite, static_cast<std::uint32_t>(count));
+  const Bytes rleHead = p.Build();
+  parts.clear();
+  for (int c = 0; c < 3; ++c) {
+    Bytes coded(PackBitsBound(plane));
+    coded.resize(PackBitsRow(rows[c].data(), plane, coded.data()));
+    ASSERT_LE(coded.size(), count);
+    coded.resize(count, 0x80);
+    parts.push_back(
+        {rleHead.size() + (std::uint64_t(c) * h + h - 1) * count, coded});
+  }
+  ASSERT_TRUE(place(dir.File("rle.psb"), rleHead, parts,
+                    rleHead.size() + 3 * h * count));
+  check(dir.File("rle.psb"));
+}
+
 // ------------------------------------------------------- Version and writer
 
 TEST(PsdWriterChoice, PsdOnlyWhereBothSidesAndTheSizeFit) {
