@@ -319,22 +319,35 @@ TEST(PsdRoundTrip, OurFilesReadBackInEveryVariant) {
 }
 
 TEST(PsdRoundTrip, RowsReadInAnyOrder) {
+  // Jumps, repeats, and a whole pass backward, in a small file and in one
+  // whose channels are larger than the reader's window of a channel.
   TempDir dir;
-  for (PsdCompression comp : {PsdCompression::Raw, PsdCompression::Rle}) {
-    const std::uint32_t w = 41, h = 23;
-    const Bytes pixels = RunnyPixels(w, h, 3, 16);
-    const std::string path = dir.File("o.psb");
-    ASSERT_TRUE(WritePsdFile(path, Spec(w, h, 16, comp), pixels));
-    PsdReader reader;
-    ASSERT_EQ(reader.Open(path), PsdOpenResult::Ok);
-    const std::uint64_t rb = reader.Info().RowBytes();
-    Bytes row(rb);
-    for (std::uint32_t y : {22u, 0u, 11u, 12u, 13u, 5u, 22u, 1u}) {
-      ASSERT_TRUE(reader.ReadRow(y, row.data())) << y;
-      EXPECT_TRUE(std::equal(row.begin(), row.end(), &pixels[y * rb])) << y;
+  struct Size {
+    std::uint32_t W, H;
+  };
+  for (Size size : {Size{41, 23}, Size{1000, 700}})
+    for (PsdCompression comp : {PsdCompression::Raw, PsdCompression::Rle}) {
+      SCOPED_TRACE(::testing::Message()
+                   << size.W << " rle " << (comp == PsdCompression::Rle));
+      const std::uint32_t w = size.W, h = size.H;
+      const Bytes pixels = comp == PsdCompression::Raw
+                               ? RunnyPixels(w, h, 3, 16)
+                               : MakePixels(w, h, 3, 16);
+      const std::string path = dir.File("o.psb");
+      ASSERT_TRUE(WritePsdFile(path, Spec(w, h, 16, comp), pixels));
+      PsdReader reader;
+      ASSERT_EQ(reader.Open(path), PsdOpenResult::Ok);
+      const std::uint64_t rb = reader.Info().RowBytes();
+      Bytes row(rb);
+      std::vector<std::uint32_t> order = {h - 1,     0, h / 2, h / 2 + 1,
+                                          h / 2 + 2, 5, h - 1, 1};
+      for (std::uint32_t y = h; y-- > 0;) order.push_back(y);
+      for (std::uint32_t y : order) {
+        ASSERT_TRUE(reader.ReadRow(y, row.data())) << y;
+        ASSERT_TRUE(std::equal(row.begin(), row.end(), &pixels[y * rb])) << y;
+      }
+      EXPECT_FALSE(reader.ReadRow(h, row.data()));
     }
-    EXPECT_FALSE(reader.ReadRow(h, row.data()));
-  }
 }
 
 TEST(PsdRoundTrip, ResourcesAreCarriedAndTheDefaultsAdded) {

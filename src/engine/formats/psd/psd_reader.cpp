@@ -388,12 +388,18 @@ const std::uint8_t* PsdReader::Fetch(int channel, std::uint64_t offset,
   if (offset > fileSize_ || length > fileSize_ - offset || length > w.Capacity)
     return nullptr;
   if (!w.Data) w.Data = std::make_unique<std::uint8_t[]>(w.Capacity);
-  const std::uint64_t size = std::min(w.Capacity, fileSize_ - offset);
+  // Reading forward, the window starts at the row; going backward (a row
+  // before the window), it ends with the row, so that rows read in either
+  // direction cost one read per window.
+  std::uint64_t start = offset;
+  if (w.Size > 0 && offset < w.Start)
+    start = offset + length >= w.Capacity ? offset + length - w.Capacity : 0;
+  const std::uint64_t size = std::min(w.Capacity, fileSize_ - start);
   w.Size = 0;
-  if (!ReadAt(offset, w.Data.get(), size)) return nullptr;
-  w.Start = offset;
+  if (!ReadAt(start, w.Data.get(), size)) return nullptr;
+  w.Start = start;
   w.Size = size;
-  return w.Data.get();
+  return w.Data.get() + (offset - start);
 }
 
 bool PsdReader::ReadRow(std::uint32_t row, std::uint8_t* buffer) {
