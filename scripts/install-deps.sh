@@ -9,6 +9,7 @@ packages=(
   qt6-base-dev libgl-dev xvfb xauth clang-format
   help2man man-db desktop-file-utils appstream dpkg-dev file
   liblcms2-dev libimage-exiftool-perl libtiff-tools
+  python3-psd-tools imagemagick
 )
 # Extra packages for a target can be asked for: EXTRA_PACKAGES="a b" make ...
 if [[ -n "${EXTRA_PACKAGES:-}" ]]; then
