@@ -7,6 +7,7 @@ packages=(
   cmake ninja-build g++ make pkg-config
   libtiff-dev libgtest-dev libgmock-dev libcli11-dev
   qt6-base-dev libgl-dev xvfb xauth
+  libturbojpeg0-dev libpng-dev
 )
 # Extra packages for a target can be asked for: EXTRA_PACKAGES="a b" make ...
 if [[ -n "${EXTRA_PACKAGES:-}" ]]; then
