@@ -15,6 +15,11 @@ if [[ -n "${EXTRA_PACKAGES:-}" ]]; then
   packages+=("${extra[@]}")
 fi
 
+# The web page of a tile pyramid shows it with OpenSeadragon from npm.
+if ! command -v npm >/dev/null; then
+  packages+=(nodejs npm)
+fi
+
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
@@ -22,16 +27,22 @@ for p in "${packages[@]}"; do
   fi
 done
 
-if [[ ${#missing[@]} -eq 0 ]]; then
-  exit 0
+if [[ ${#missing[@]} -gt 0 ]]; then
+  sudo=""
+  if [[ $(id -u) -ne 0 ]]; then
+    sudo="sudo"
+  fi
+  echo "Installing missing packages: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update
+  $sudo apt-get install -y --no-install-recommends "${missing[@]}"
 fi
 
-sudo=""
-if [[ $(id -u) -ne 0 ]]; then
-  sudo="sudo"
+# OpenSeadragon's script, copied beside every pyramid's page, kept in the
+# build folder (the page itself needs no network).
+root=$(cd "$(dirname "$0")/.." && pwd)
+viewer=$root/build/viewer
+if [[ ! -f $viewer/node_modules/openseadragon/build/openseadragon/openseadragon.min.js ]]; then
+  echo "Installing openseadragon into $viewer"
+  npm install --prefix "$viewer" --no-audit --no-fund openseadragon@6
 fi
-
-echo "Installing missing packages: ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update
-$sudo apt-get install -y --no-install-recommends "${missing[@]}"

@@ -17,6 +17,7 @@
 #include "operations/pyramid/dzi_layout.h"
 #include "operations/pyramid/pyramid_builder.h"
 #include "operations/pyramid/tile_encoder.h"
+#include "operations/pyramid/viewer_page.h"
 #include "support/fault_injection.h"
 #include "support/fixtures.h"
 
@@ -602,6 +603,42 @@ TEST(PyramidBuilder, FullDiskIsReportedAndLeavesNoPartialTile) {
     for (const auto& e : fs::recursive_directory_iterator(dir.Path()))
       EXPECT_FALSE(e.is_regular_file()) << e.path();
   }
+}
+
+TEST(ViewerPage, ShowsThePyramidInlineWithTheScriptBesideIt) {
+  const std::string page = ViewerPage("my pic\"<1>", "png", 2, 510, 30000, 7);
+  EXPECT_NE(page.find("<script src=\"openseadragon.min.js\"></script>"),
+            std::string::npos);
+  EXPECT_NE(page.find("<title>my pic&quot;&lt;1&gt;</title>"),
+            std::string::npos);
+  // The tile folder as a relative URL: nothing that ends the string or the
+  // script, nor '#' or '?' that would end the path.
+  EXPECT_NE(page.find("Url: \"my%20pic%22%3C1%3E_files/\""), std::string::npos);
+  for (const char* part :
+       {"Format: \"png\"", "Overlap: \"2\"", "TileSize: \"510\"",
+        "Size: { Width: \"30000\", Height: \"7\" }"})
+    EXPECT_NE(page.find(part), std::string::npos) << part;
+}
+
+TEST(ViewerPage, WritesThePageAndCopiesTheScript) {
+  TempDir dir;
+  const Bytes script = {'v', 'a', 'r', ' ', 'x', ';', 0, 255};
+  WriteBytes(dir.File("osd.js"), script);
+  fs::create_directories(dir.Path() / "out");
+  const std::string out = (dir.Path() / "out").string();
+  std::string error;
+  ASSERT_TRUE(WriteViewerPage(out, "pic", "<page>", dir.File("osd.js"), error))
+      << error;
+  EXPECT_EQ(ReadBytes(out + "/pic.html"),
+            (Bytes{'<', 'p', 'a', 'g', 'e', '>'}));
+  EXPECT_EQ(ReadBytes(out + "/openseadragon.min.js"), script);
+
+  // A missing script: no page, and the script an earlier page uses stays.
+  EXPECT_FALSE(
+      WriteViewerPage(out, "other", "<page>", dir.File("none.js"), error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_FALSE(fs::exists(out + "/other.html"));
+  EXPECT_EQ(ReadBytes(out + "/openseadragon.min.js"), script);
 }
 
 }  // namespace
