@@ -8,10 +8,18 @@
 #include <sys/uio.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace trelvi::pyramid {
+
+// Memory libpng takes per tile, handed out again for every tile.
+struct PngArena {
+  std::unique_ptr<std::uint8_t[]> Memory;
+  std::uint8_t* Base = nullptr;
+  std::size_t Size = 0, Used = 0;
+};
 
 enum class TileFormat { Jpeg, Png };
 
@@ -76,6 +84,7 @@ class TileEncoder {
   std::vector<std::uint8_t> iccSegments_;
   std::vector<std::uint8_t> grey_;  // grey + alpha tiles without alpha
   std::vector<std::uint8_t> png_;
+  PngArena arena_;
   // The file as pieces: JPEG's start, the ICC segments, the rest.
   iovec pieces_[3] = {};
   int pieceCount_ = 0;
