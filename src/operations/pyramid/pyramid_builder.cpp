@@ -115,6 +115,10 @@ std::uint64_t PyramidMemoryBytes(const PyramidOptions& o) {
   // Each encoder's output buffer holds a tile's worst case, about the size
   // of its pixels.
   total += ThreadCount(o) * (side * side * 4 + 65536);
+  // And libpng's arena (see TileEncoder).
+  if (o.Encoding.Format == TileFormat::Png)
+    total += ThreadCount(o) * ((1 << 20) + side * o.Channels * 8 +
+                               o.Encoding.IccProfile.size() * 2);
   return total;
 }
 
