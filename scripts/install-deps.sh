@@ -10,11 +10,17 @@ packages=(
   help2man man-db desktop-file-utils appstream dpkg-dev file
   liblcms2-dev libimage-exiftool-perl libtiff-tools
   python3-psd-tools imagemagick
+  libturbojpeg0-dev libpng-dev
 )
 # Extra packages for a target can be asked for: EXTRA_PACKAGES="a b" make ...
 if [[ -n "${EXTRA_PACKAGES:-}" ]]; then
   read -r -a extra <<<"$EXTRA_PACKAGES"
   packages+=("${extra[@]}")
+fi
+
+# The web page of a tile pyramid shows it with OpenSeadragon from npm.
+if ! command -v npm >/dev/null; then
+  packages+=(nodejs npm)
 fi
 
 missing=()
@@ -24,16 +30,22 @@ for p in "${packages[@]}"; do
   fi
 done
 
-if [[ ${#missing[@]} -eq 0 ]]; then
-  exit 0
+if [[ ${#missing[@]} -gt 0 ]]; then
+  sudo=""
+  if [[ $(id -u) -ne 0 ]]; then
+    sudo="sudo"
+  fi
+  echo "Installing missing packages: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update
+  $sudo apt-get install -y --no-install-recommends "${missing[@]}"
 fi
 
-sudo=""
-if [[ $(id -u) -ne 0 ]]; then
-  sudo="sudo"
+# OpenSeadragon's script, copied beside every pyramid's page, kept in the
+# build folder (the page itself needs no network).
+root=$(cd "$(dirname "$0")/.." && pwd)
+viewer=$root/build/viewer
+if [[ ! -f $viewer/node_modules/openseadragon/build/openseadragon/openseadragon.min.js ]]; then
+  echo "Installing openseadragon into $viewer"
+  npm install --prefix "$viewer" --no-audit --no-fund openseadragon@6
 fi
-
-echo "Installing missing packages: ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update
-$sudo apt-get install -y --no-install-recommends "${missing[@]}"
