@@ -4,6 +4,7 @@
 // output). Read back with libtiff and, when installed, exiftool.
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <tiffio.h>
 
 #include <functional>
@@ -13,6 +14,7 @@
 #include "engine/format_table.h"
 #include "engine/image_metadata.h"
 #include "resize/resize_pipeline.h"
+#include "support/fault_injection.h"
 #include "support/fixtures.h"
 #include "support/hook_recorder.h"
 #include "support/metadata_fixture.h"
@@ -276,6 +278,46 @@ TEST(MetadataOutputs, RawKroOutputsAndPlainInputsAreAsBefore) {
     EXPECT_EQ(test::ReadBytes(fromRaw), test::ReadBytes(plain));
     // Listed in increasing order, as TIFF requires.
     EXPECT_EQ(test::FirstDirectoryTags(fromRaw), Sorted(kTodaysTags));
+  }
+}
+
+// The EXIF and GPS directories are the first thing written after the
+// header: a disk full right there leaves no file behind.
+TEST(MetadataOutputs, DirectoriesThatCannotBeWrittenLeaveNoOutput) {
+  MetadataSpec none;
+  none.Exif = none.Gps = none.Texts = false;
+  none.Icc.clear();
+  none.Xmp.clear();
+  none.Iptc.clear();
+  none.Orientation = 0;
+  none.ResX = 0;
+  for (const bool withMetadata : {true, false}) {
+    SCOPED_TRACE(withMetadata);
+    TempDir in, out;
+    const std::string input = in.File("dunes.tif");
+    test::WriteMetadataTiff(input, withMetadata ? MetadataSpec{} : none);
+    const test::Outcome o = test::InChild([&] {
+      Engine run;
+      test::Outcome result;
+      if (!run.Load(input)) return result;
+      rules::SetOutputType(run.e, OutputChoice::Tif);
+      // Room for libtiff's 8-byte header, not a byte more.
+      signal(SIGXFSZ, SIG_IGN);
+      rlimit limit{8, 8};
+      setrlimit(RLIMIT_FSIZE, &limit);
+      run.e.CropImage(0, 0, kW, kH, out.Dir(), "");
+      result.OutOpen = run.e.OutOpen;
+      result.Errors = run.hooks.Errors;
+      result.Shown = run.ui.Texts();
+      return result;
+    });
+    ASSERT_TRUE(o.Ran);
+    // Without metadata the file is created and its first row fails.
+    const std::vector<std::string> failure = {"Write to file error"};
+    EXPECT_EQ(o.Shown, withMetadata ? failure : std::vector<std::string>{});
+    EXPECT_EQ(o.Errors, withMetadata ? std::vector<std::string>{} : failure);
+    EXPECT_FALSE(o.OutOpen);
+    EXPECT_EQ(test::Listing(out.Path()), std::vector<std::string>{});
   }
 }
 

@@ -2,7 +2,6 @@
 
 #include <tiffio.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -153,11 +152,13 @@ OutputName NameOutput(const OutputRequest& request) {
   // TIFF cannot pass 4 GiB. Such an output would fail after gigabytes of
   // work, so an LZW output that could grow past the limit is a BigTIFF.
   // The metadata is stored as it is, beside the pixels.
+  const bool metadataPasses = request.MetadataBytes > kBigTiffThreshold;
   const std::uint64_t room =
-      kBigTiffThreshold - std::min(request.MetadataBytes, kBigTiffThreshold);
+      metadataPasses ? 0 : kBigTiffThreshold - request.MetadataBytes;
   const bool lzwMayOutgrow =
       request.Codec == Compression::Lzw && request.PixelBytes > room / 3 * 2;
-  if (request.ForceLarge || request.PixelBytes > room || lzwMayOutgrow)
+  if (request.ForceLarge || metadataPasses || request.PixelBytes > room ||
+      lzwMayOutgrow)
     return OutputName{request.BaseName + ".big.tif", true};
   return OutputName{request.BaseName + ".tif", false};
 }
