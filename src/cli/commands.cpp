@@ -8,6 +8,7 @@
 #include "engine/trelvi.h"
 #include "engine/utils.h"
 #include "resize/resize_pipeline.h"
+#include "ui/metadata_info.h"
 #include "ui/window_rules.h"
 
 namespace trelvi::cli {
@@ -64,9 +65,16 @@ class Runner {
     return true;
   }
 
-  int Finish(bool written) {
+  // kept: the image the outputs were written from. What they lack of its
+  // metadata is worth a line, but no failure: the line shows even when
+  // quiet, as messages do.
+  int Finish(bool written, const TFileInfo* kept = nullptr) {
     ui_.FinishLine();
     written = written && !engine_.Aborted && !InterruptRequested();
+    if (written && kept) {
+      const std::string warning = rules::MetadataWarning(*kept);
+      if (!warning.empty()) std::fprintf(stderr, "%s\n", warning.c_str());
+    }
     if (written && !common_.Quiet)
       std::fprintf(stderr, "Operation completed successfully\n");
     if (!written) std::fprintf(stderr, "Operation aborted\n");
@@ -90,6 +98,8 @@ int Info(Runner& r, const std::string& input) {
       in.Bits, in.Channels,
       rules::FormatPixelCount(static_cast<std::int64_t>(in.Width) * in.Height)
           .c_str());
+  for (const std::string& line : rules::MetadataInfoLines(in))
+    std::printf("%s\n", line.c_str());
   return kWritten;
 }
 
@@ -118,8 +128,8 @@ int Crop(Runner& r, const std::string& input, std::int64_t x, std::int64_t y,
               folder, "");
   // A declined overwrite ends the crop without a failure, but nothing was
   // written: a script must be able to trust exit status 0.
-  return r.Finish(!e.OutInfo.FileName.empty() &&
-                  FileExists(e.OutInfo.FileName));
+  return r.Finish(!e.OutInfo.FileName.empty() && FileExists(e.OutInfo.FileName),
+                  &e.InInfo);
 }
 
 int Split(Runner& r, const std::string& input, const Size& tile) {
@@ -131,7 +141,7 @@ int Split(Runner& r, const std::string& input, const Size& tile) {
   const std::uint32_t th = rules::ClampTileSide(tile.H, e.InInfo.Height);
   std::vector<std::string> list;
   e.SplitImage(tw, th, list, folder, "");
-  return r.Finish(true);
+  return r.Finish(true, &e.InInfo);
 }
 
 int Merge(Runner& r, const std::vector<std::string>& tiles) {
@@ -157,7 +167,8 @@ int Merge(Runner& r, const std::vector<std::string>& tiles) {
   r.Engine().MergeTiles(static_cast<std::uint32_t>(selection.Columns),
                         static_cast<std::uint32_t>(selection.Rows), tiles,
                         folder, "");
-  return r.Finish(true);
+  // The tile at x1 y1 gave the merged image its metadata.
+  return r.Finish(true, &r.Engine().OutInfo);
 }
 
 int Resize(Runner& r, const std::string& input, std::int32_t width, bool fast,
@@ -181,8 +192,8 @@ int Resize(Runner& r, const std::string& input, std::int32_t width, bool fast,
   e.OutInfo.FileName.clear();
   TResizePipeline pipeline(e);
   pipeline.DoResize(params);
-  return r.Finish(!e.OutInfo.FileName.empty() &&
-                  FileExists(e.OutInfo.FileName));
+  return r.Finish(!e.OutInfo.FileName.empty() && FileExists(e.OutInfo.FileName),
+                  &e.InInfo);
 }
 
 }  // namespace

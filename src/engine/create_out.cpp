@@ -93,6 +93,7 @@ OutputName TTrelvi::ChooseOutputName(const std::string& baseName) const {
   request.BaseName = baseName;
   request.PixelBytes =
       PixelBytes(OutInfo.Width, OutInfo.Height, OutInfo.BytesPerPixel);
+  request.MetadataBytes = OutMetadataBytes();
   request.Codec = UseLzw ? Compression::Lzw : Compression::None;
   request.ForceLarge = ForceBigTiff;
   return FindFormat(OutInfo.ImageType)->NameOutput(request);
@@ -118,14 +119,21 @@ bool TTrelvi::CheckOutputTarget(const std::string& name) {
 
   OutInfo.FileName = name;
 
-  const std::uint64_t size =
+  const std::uint64_t pixels =
       PixelBytes(OutInfo.Width, OutInfo.Height, OutInfo.BytesPerPixel);
+  const std::uint64_t metadata = OutMetadataBytes();
+  const std::uint64_t size =
+      pixels > UINT64_MAX - metadata ? UINT64_MAX : pixels + metadata;
   const std::uint64_t freeBytes = GetFreeSpace(DirectoryPart(name));
   if (!(freeBytes > size)) {
     DoError("There is not enough space on the destination directory");
     return false;
   }
   return true;
+}
+
+std::uint64_t TTrelvi::OutMetadataBytes() const {
+  return OutInfo.Metadata ? MetadataBytes(*OutInfo.Metadata) : 0;
 }
 
 bool TTrelvi::AllocateOutBuffer() {
@@ -157,6 +165,7 @@ bool TTrelvi::OpenOutWriter(const OutputName& name) {
   options.RowBytes = OutInfo.ScanLineSize;
   options.Codec = UseLzw ? Compression::Lzw : Compression::None;
   options.Large = name.Large;
+  options.Metadata = OutInfo.Metadata.get();
   outWriter_ = FindFormat(OutInfo.ImageType)->CreateWriter(options);
   if (!outWriter_) {
     Ui().ShowMessageBox("Write to file error");

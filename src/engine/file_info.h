@@ -1,9 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace trelvi {
+
+struct ImageMetadata;
 
 // Stored in one byte; the numbering is the one the rest of the program relies
 // on.
@@ -30,6 +33,11 @@ struct TFileInfo {
   FileType ImageType = FileType::NV;
   std::string ImageTypeDesc;
   bool ImageIsOk = false;
+  // What the file carries besides its pixels, read once when it is
+  // described; null when it carries nothing (RAW and KRO never do). In an
+  // output's descriptor: what the output is to keep. Shared, never changed:
+  // the engines of a split's tiles all hold the input's.
+  std::shared_ptr<const ImageMetadata> Metadata;
 };
 
 }  // namespace trelvi

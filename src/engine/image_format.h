@@ -97,6 +97,9 @@ struct OutputLayout {
 struct OutputRequest {
   std::string BaseName;          // the caller's name, without extension
   std::uint64_t PixelBytes = 0;  // width × height × bytes per pixel, held
+  // What the output's metadata adds at most (MetadataBytes), held; 0 when
+  // it keeps none.
+  std::uint64_t MetadataBytes = 0;
   Compression Codec = Compression::None;
   bool ForceLarge = false;  // the caller needs the larger flavour
 };

@@ -107,6 +107,8 @@ class TTrelvi {
   bool CheckOutputTarget(const std::string& name);
   bool AllocateOutBuffer();
   bool OpenOutWriter(const OutputName& name);
+  // What OutInfo.Metadata adds to the output at most.
+  std::uint64_t OutMetadataBytes() const;
 
   UiServices* ui_;
   // The buffers this engine allocated. InInfo/OutInfo.ScanLine may point at

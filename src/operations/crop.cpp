@@ -1,8 +1,8 @@
 #include <string>
 
+#include "engine/naming.h"
 #include "engine/trelvi.h"
 #include "engine/utils.h"
-#include "engine/naming.h"
 #include "operations/run_guard.h"
 
 namespace trelvi {
@@ -47,6 +47,7 @@ void TTrelvi::CropImage(std::int32_t x, std::int32_t y, std::int32_t w,
 
   OutInfo.Width = static_cast<std::uint32_t>(w);
   OutInfo.Height = static_cast<std::uint32_t>(h);
+  OutInfo.Metadata = InInfo.Metadata;
   std::string name = outDir + GetBaseName(InInfo.FileName);
   if (OutInfo.ImageType == FileType::RAW)
     name += "_" + std::to_string(w) + "X" + std::to_string(h);

@@ -2,8 +2,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/trelvi.h"
 #include "engine/naming.h"
+#include "engine/trelvi.h"
 #include "operations/run_guard.h"
 
 namespace trelvi {
@@ -59,6 +59,8 @@ void NotValid(TTrelvi& e, std::uint32_t col, std::uint32_t row) {
                              MergeGrid& grid) {
   probe.InInfo.FileName = set.Name(1, 1);
   probe.ReadInputInfo(false);
+  // The merged image keeps what the first tile carries.
+  e.OutInfo.Metadata = probe.InInfo.Metadata;
   if (!probe.InInfo.ImageIsOk) {
     NotValid(e, 1, 1);
     return false;
@@ -152,6 +154,7 @@ void CloseTileRow(TileEngines& tiles, std::uint32_t cols) {
 void TTrelvi::MergeTiles(std::uint32_t cols, std::uint32_t rows,
                          const std::vector<std::string>& files,
                          const std::string& outDir, const std::string& desc) {
+  OutInfo.Metadata.reset();
   if (files.empty() || cols == 0 || rows == 0) {
     NotValid(*this, 1, 1);
     return;

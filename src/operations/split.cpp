@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/naming.h"
 #include "engine/trelvi.h"
 #include "engine/utils.h"
-#include "engine/naming.h"
 #include "operations/run_guard.h"
 
 namespace trelvi {
@@ -59,6 +59,7 @@ using TileEngines = std::vector<std::unique_ptr<TTrelvi>>;
                             "y" + std::to_string(row);
     tile.OutInfo.Width = grid.WidthOf(col);
     tile.OutInfo.Height = lines;
+    tile.OutInfo.Metadata = e.InInfo.Metadata;  // every tile keeps it
     tile.OutInfo.ImageType = e.OutInfo.ImageType;
     tile.UseLzw = e.UseLzw;
     if (!tile.CreateOutFile(tile.OutInfo.FileName)) {

@@ -9,8 +9,8 @@
 #include <system_error>
 #include <thread>
 
-#include "engine/utils.h"
 #include "engine/naming.h"
+#include "engine/utils.h"
 #include "resize/imaging/pixel_memory.h"
 #include "resize/raw_resize.h"
 
@@ -374,6 +374,9 @@ void TResizePipeline::DoResize(const TResizeParams& params) {
 
   if (OnDisableButtons) OnDisableButtons();
   savedInput_ = e.InInfo;
+  // The temporary images keep nothing; the final output gets the input's
+  // metadata back (LastPass).
+  e.InInfo.Metadata.reset();
   const TResizePlan plan =
       PlanResize(e.InInfo.Width, e.InInfo.Height, params_.NewW, params_.NewH,
                  params_.FastMethod);
@@ -556,6 +559,7 @@ void TResizePipeline::LastPass(const TResizePlan& plan) {
   if (!plan.LastResize ||
       (MakeWorkerReadable() && ResizeWhole(plan.LastDivider))) {
     rules::SetOutputType(e, params_.Output);
+    e.InInfo.Metadata = savedInput_.Metadata;
     CopyWhole(outFolder_, "Step 4/4");
   }
   if (e.InInfo.FileName != savedInput_.FileName) Delete(e.InInfo.FileName);

@@ -7,10 +7,12 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 #include "engine/utils.h"
 #include "support/fixtures.h"
+#include "support/metadata_fixture.h"
 
 namespace trelvi {
 namespace {
@@ -123,6 +125,127 @@ TEST(Cli, InfoPrintsTheInfoBox) {
   EXPECT_EQ(r.Out,
             "Type: RAW\nFile size: 3.600.000.000\nWidth: 40.000\n"
             "Height: 30.000\nBits: 8\nChannels: 3\nImage: 1.20 Gigapixels\n");
+}
+
+// The info box's two lines about metadata, when the input has it.
+TEST(Cli, InfoNamesTheColourProfileAndTheMetadata) {
+  TempDir dir;
+  const std::string box =
+      "Type: TIF\nFile size: %s\nWidth: 40\nHeight: 30\nBits: 8\n"
+      "Channels: 3\nImage: 1.20 Kilopixels\n";
+  std::vector<std::uint8_t> noise(300);
+  for (std::size_t i = 0; i < noise.size(); ++i)
+    noise[i] = static_cast<std::uint8_t>(i * 37 + 11);
+  struct Case {
+    const char* Name;
+    std::function<void(test::MetadataSpec&)> Change;
+    std::vector<std::string> Lines;
+  } cases[] = {
+      {"everything",
+       [](auto&) {},
+       {"Colour profile: sRGB built-in", "Metadata: EXIF, GPS, XMP, IPTC"}},
+      {"a profile Little CMS cannot read",
+       [&noise](auto& s) {
+         s.Icc = noise;
+         s.Exif = s.Gps = false;
+         s.Iptc.clear();
+       },
+       {"Colour profile: (unreadable)", "Metadata: XMP"}},
+      {"EXIF alone",
+       [](auto& s) {
+         s.Icc.clear();
+         s.Xmp.clear();
+         s.Iptc.clear();
+         s.Gps = false;
+       },
+       {"Metadata: EXIF"}},
+      {"strings and resolution only",
+       [](auto& s) {
+         s.Icc.clear();
+         s.Xmp.clear();
+         s.Iptc.clear();
+         s.Exif = s.Gps = false;
+       },
+       {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    test::MetadataSpec spec;
+    c.Change(spec);
+    const std::string input = dir.File("in.tif");
+    test::WriteMetadataTiff(input, spec);
+    const auto r = RunCli(dir, {"info", input});
+    EXPECT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(r.Err, "");
+    std::string expected(box.size() + 32, '\0');
+    expected.resize(static_cast<std::size_t>(
+        std::snprintf(expected.data(), expected.size(), box.c_str(),
+                      FormatGrouped(FileSizeByName(input)).c_str())));
+    for (const std::string& line : c.Lines) expected += line + "\n";
+    EXPECT_EQ(r.Out, expected);
+
+    // Whatever Little CMS makes of the profile, it is copied as it is.
+    TempDir out;
+    ASSERT_EQ(RunCli(dir, {"convert", input, "-o", out.Dir()}).Code, 0);
+    EXPECT_EQ(test::ReadMetadataView(out.File("in.tif")).Icc, spec.Icc);
+  }
+}
+
+// A block that cannot be kept is named once, whatever the number of
+// outputs, and the operation goes on with the rest.
+TEST(Cli, DroppedMetadataIsNamedOnceAndTheRestIsKept) {
+  TempDir dir;
+  struct Case {
+    const char* Name;
+    std::function<void(const std::string&)> Make;
+    const char* Warning;
+    bool ExifKept, XmpKept;
+  } cases[] = {
+      {"EXIF directory past the end of the file",
+       [](const std::string& file) {
+         test::WriteMetadataTiff(file, {});
+         auto bytes = test::ReadBytes(file);
+         ASSERT_TRUE(test::PatchEntryValue(bytes, 34665, 0xFFFFFF00u));
+         test::WriteBytes(file, bytes);
+       },
+       "Metadata not copied: EXIF (unreadable)", false, true},
+      {"XMP above 16 MiB",
+       [](const std::string& file) {
+         test::MetadataSpec spec;
+         spec.Xmp.assign((std::size_t{16} << 20) + 1, ' ');
+         test::WriteMetadataTiff(file, spec);
+       },
+       "Metadata not copied: XMP (larger than 16 MiB)", true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const std::string input = dir.File("in.tif");
+    c.Make(input);
+    for (const bool split : {false, true}) {
+      TempDir out;
+      std::vector<std::string> args = {
+          split ? "split" : "convert", input, "-o", out.Dir(), "-f", "tif-lzw"};
+      if (split) args.insert(args.end(), {"--tile", "256x256"});
+      auto r = RunCli(dir, args);
+      EXPECT_EQ(r.Code, 0) << r.Err;
+      EXPECT_EQ(r.ErrLines(),
+                (std::vector<std::string>{c.Warning,
+                                          "Operation completed successfully"}));
+      const std::string file = out.File(split ? "in_40X30_x1y1.tif" : "in.tif");
+      const test::TiffMetadataView v = test::ReadMetadataView(file);
+      EXPECT_EQ(v.HasExif, c.ExifKept);
+      EXPECT_EQ(!v.Xmp.empty(), c.XmpKept);
+      EXPECT_EQ(v.Icc, test::SrgbProfile());
+      EXPECT_EQ(v.Iptc, test::SampleIptc());
+      EXPECT_TRUE(v.HasGps);
+      EXPECT_EQ(test::ReadTiff(file).Pixels, test::MakePixels(40, 30, 3, 8));
+    }
+    // Quiet, the warning is all there is to say.
+    TempDir out;
+    const auto r = RunCli(dir, {"convert", input, "-o", out.Dir(), "-q"});
+    EXPECT_EQ(r.Code, 0);
+    EXPECT_EQ(r.ErrLines(), std::vector<std::string>{c.Warning});
+  }
 }
 
 TEST(Cli, ConvertWritesTheFileAndSaysSo) {

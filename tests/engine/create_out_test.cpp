@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <memory>
 
+#include "engine/image_metadata.h"
 #include "engine/trelvi.h"
 #include "engine/utils.h"
 #include "support/fixtures.h"
@@ -41,6 +43,35 @@ class FreeSpace {
   }
   ~FreeSpace() { SetFreeSpaceQuery(nullptr); }
 };
+
+// The output's metadata needs room with its pixels, and can be what takes
+// a TIFF past the classic limit.
+TEST(CreateOutFile, MetadataCountsForTheSpaceAndTheBigTiff) {
+  auto metadata = std::make_shared<ImageMetadata>();
+  metadata->Xmp.assign(200000, ' ');
+  const std::uint64_t extra = MetadataBytes(*metadata);
+  // 36514² RGB: 183412 bytes below the limit.
+  const std::uint64_t pixels = 36514ull * 36514 * 3;
+  for (const bool withMetadata : {false, true}) {
+    SCOPED_TRACE(withMetadata);
+    TempDir dir;
+    ScriptedUi ui;
+    TTrelvi engine(ui);
+    std::vector<std::string> errors;
+    engine.OnError = [&](const std::string& m) { errors.push_back(m); };
+    DescribeRaw(engine, dir.File("in.raw"), 36514, 36514, 8);
+    engine.OutInfo.ImageType = FileType::TIF;
+    engine.OutInfo.Width = engine.OutInfo.Height = 36514;
+    if (withMetadata) engine.OutInfo.Metadata = metadata;
+    FreeSpace space(pixels + (withMetadata ? extra : 0));
+    EXPECT_FALSE(engine.CreateOutFile(dir.File("big")));
+    EXPECT_EQ(engine.OutInfo.FileName,
+              dir.File(withMetadata ? "big.big.tif" : "big.tif"));
+    EXPECT_EQ(errors,
+              std::vector<std::string>{
+                  "There is not enough space on the destination directory"});
+  }
+}
 
 TEST(CreateOutFile, DescriptorAndNameFollowTheOutputType) {
   const struct {

@@ -153,5 +153,32 @@ TEST(FormatTable, OutputNamesAndTheBigTiffThresholds) {
   EXPECT_EQ(FindFormat(FileType::NV), nullptr);
 }
 
+// The metadata is written as it is beside the pixels: its bytes count in
+// full against the limit, and are not grown by LZW's half again.
+TEST(FormatTable, MetadataBytesCountTowardsTheBigTiffThreshold) {
+  const std::uint64_t limit = 4000000000ull;
+  const struct {
+    std::uint64_t pixels, metadata;
+    bool lzw, large;
+  } cases[] = {
+      {limit - 1000, 1000, false, false},
+      {limit - 1000, 1001, false, true},
+      {limit / 3 * 2 - 1000, 1000, true, false},
+      {limit / 3 * 2 - 1000, 3000, true, true},
+      {0, limit, false, false},
+      {0, UINT64_MAX, false, true},
+      {UINT64_MAX, UINT64_MAX, true, true},
+  };
+  for (const auto& c : cases) {
+    OutputRequest request;
+    request.BaseName = "out";
+    request.PixelBytes = c.pixels;
+    request.MetadataBytes = c.metadata;
+    request.Codec = c.lzw ? Compression::Lzw : Compression::None;
+    EXPECT_EQ(FindFormat(FileType::TIF)->NameOutput(request).Large, c.large)
+        << c.pixels << " + " << c.metadata;
+  }
+}
+
 }  // namespace
 }  // namespace trelvi

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "engine/utils.h"
+#include "support/metadata_fixture.h"
 #include "ui/qt/int_edit.h"
 #include "window_fixture.h"
 
@@ -40,6 +41,41 @@ TEST_F(InputTest, ADroppedImageFillsTheInfoBox) {
   EXPECT_EQ(w->StatusText(), "Image is valid");
   EXPECT_TRUE(ui.Messages.empty());
   EXPECT_TRUE(w->btStart->isEnabled());
+}
+
+// The box's header names the profile and the kinds of metadata, its
+// tooltip the lines `trelvi info` prints and what an output will lack; a
+// plain input clears them.
+TEST_F(InputTest, ThePhotographsMetadataShowsWithTheInfoBox) {
+  w->btConvertClick();
+  const std::string photo = dir.File("photo.tif");
+  ::trelvi::test::WriteMetadataTiff(photo, {});
+  Open(photo);
+  EXPECT_EQ(w->lbMetadata->text(),
+            QString::fromUtf8("sRGB built-in \u00B7 EXIF, GPS, XMP, IPTC"));
+  const QString lines = QStringLiteral(
+      "Colour profile: sRGB built-in\nMetadata: EXIF, GPS, XMP, IPTC");
+  EXPECT_EQ(w->lbMetadata->toolTip(), lines);
+  EXPECT_EQ(w->PInfo->toolTip(), lines);
+  EXPECT_EQ(w->StatusText(), "Image is valid");
+
+  ::trelvi::test::MetadataSpec big;
+  big.Icc.clear();
+  big.Exif = big.Gps = false;
+  big.Xmp.assign((std::size_t{16} << 20) + 1, ' ');
+  const std::string damaged = dir.File("damaged.tif");
+  ::trelvi::test::WriteMetadataTiff(damaged, big);
+  Open(damaged);
+  EXPECT_EQ(w->lbMetadata->text(), "IPTC");
+  EXPECT_EQ(w->PInfo->toolTip(),
+            "Metadata: IPTC\nMetadata not copied: XMP (larger than 16 MiB)");
+  EXPECT_EQ(w->StatusText(), "Image is valid");
+  EXPECT_TRUE(ui.Messages.empty());
+
+  Open(MakeTiff("plain.tif", 40, 30));
+  EXPECT_EQ(w->lbMetadata->text(), "");
+  EXPECT_EQ(w->PInfo->toolTip(), "");
+  EXPECT_EQ(w->lbWidth->text(), "40");
 }
 
 TEST_F(InputTest, TheOpenDialogGivesTheSameResult) {

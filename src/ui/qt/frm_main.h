@@ -94,6 +94,9 @@ class TFrmMain : public QWidget {
   QPushButton* sbInput;
   QFrame* PInfo;
   QLabel *lbFileSize, *lbWidth, *lbHeight, *lbBits, *lbChannels, *lbImage;
+  // In the box's header: the input's colour profile and metadata kinds,
+  // the full lines in its tooltip; empty when it carries none.
+  QLabel* lbMetadata;
 
   QWidget* PMain;
   QWidget *PConvert, *PCrop, *PResize, *PSplit, *PMerge;
@@ -148,6 +151,7 @@ class TFrmMain : public QWidget {
   void WMDropFiles(const std::vector<std::string>& items, QPoint point);
   void sbOutputFolderClick();
   void ClearInputInfoPanel();
+  void ShowInputMetadata(const TFileInfo& in);
   // The file the program was started with: the input of a Convert, checked
   // as a dropped file is.
   void OpenInput(const std::string& file);

@@ -11,6 +11,7 @@
 
 #include "engine/utils.h"
 #include "ui/drop_routing.h"
+#include "ui/metadata_info.h"
 #include "ui/qt/frm_main.h"
 #include "ui/qt/frm_main_parts.h"
 #include "ui/qt/int_edit.h"
@@ -23,6 +24,25 @@ using namespace frm_main_parts;
 void TFrmMain::ClearInputInfoPanel() {
   for (QLabel* l : {lbFileSize, lbWidth, lbHeight, lbBits, lbChannels, lbImage})
     l->clear();
+  ShowInputMetadata(TFileInfo{});
+}
+
+void TFrmMain::ShowInputMetadata(const TFileInfo& in) {
+  const QString summary = FromStd(rules::MetadataSummary(in));
+  QString lines;
+  std::vector<std::string> all = rules::MetadataInfoLines(in);
+  // What the outputs will lack goes with it; the status line keeps its
+  // "Image is valid".
+  if (std::string warning = rules::MetadataWarning(in); !warning.empty())
+    all.push_back(std::move(warning));
+  for (const std::string& line : all)
+    lines +=
+        (lines.isEmpty() ? QString() : QStringLiteral("\n")) + FromStd(line);
+  // A long profile name is cut rather than pushed over the caption.
+  lbMetadata->setText(lbMetadata->fontMetrics().elidedText(
+      summary, Qt::ElideMiddle, lbMetadata->width()));
+  lbMetadata->setToolTip(lines);
+  PInfo->setToolTip(lines);
 }
 
 void TFrmMain::sbInputClick() {
@@ -77,6 +97,7 @@ void TFrmMain::sbInputClick() {
     lbBits->setText(QString::number(in.Bits));
     lbImage->setText(FromStd(rules::FormatPixelCount(
         static_cast<std::int64_t>(in.Width) * in.Height)));
+    ShowInputMetadata(in);
     ShowStatus("Image is valid");
     EditInputFile->setToolTip(FromStd(in.FileName));
     EditInputFile->setText(FromStd(FileNamePart(in.FileName)));

@@ -80,6 +80,8 @@ void TFrmMain::BuildInput() {
   header->setIndent(8);
   header->setFont(Bold(font()));
   Fill(header, kGreyColour.darker(110));
+  lbMetadata = Label(QString(), PInfo, QRect(60, 1, 333, 18),
+                     Qt::AlignRight | Qt::AlignVCenter);
 
   const struct {
     QLabel** value;

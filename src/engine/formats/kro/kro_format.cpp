@@ -21,6 +21,7 @@ std::uint32_t FieldAt(const std::uint8_t* header, std::size_t offset) {
 
 void Describe(TFileInfo& info, UiServices& ui, bool) {
   info.ImageIsOk = false;
+  info.Metadata.reset();
   info.FileSize = FileSizeByName(info.FileName);
   info.ImageType = FileType::KRO4;
   info.ImageTypeDesc = "KRO";

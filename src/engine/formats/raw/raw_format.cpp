@@ -9,6 +9,7 @@ namespace trelvi::raw {
 
 void Describe(TFileInfo& info, UiServices& ui, bool askUser) {
   info.ImageIsOk = false;
+  info.Metadata.reset();
   info.FileSize = FileSizeByName(info.FileName);
   info.ImageType = FileType::RAW;
   info.ImageTypeDesc = "RAW";

@@ -7,6 +7,7 @@
 
 #include "engine/formats/tiff/strip_writer.h"
 #include "engine/formats/tiff/tiff_access.h"
+#include "engine/formats/tiff/tiff_metadata.h"
 #include "engine/ui_services.h"
 #include "engine/utils.h"
 
@@ -85,6 +86,7 @@ void Initialize() { InstallTiffHandlers(); }
 
 void Describe(TFileInfo& info, UiServices& ui, bool) {
   info.ImageIsOk = false;
+  info.Metadata.reset();
   info.FileSize = FileSizeByName(info.FileName);
   info.ImageType = FileType::TIF;
   info.ImageTypeDesc = "TIF";
@@ -93,6 +95,13 @@ void Describe(TFileInfo& info, UiServices& ui, bool) {
   // silenced and the program adds none.
   TiffHandle tiff(OpenTiff(info.FileName, "r"));
   if (!tiff) return;
+
+  // Read here, once, so that every output of every operation gets it from
+  // the descriptor; the reader leaves libtiff where it was. Kept when
+  // something was dropped, so that the operation can say so.
+  auto metadata = std::make_shared<ImageMetadata>(ReadTiffMetadata(tiff.get()));
+  if (!metadata->Empty() || !metadata->Dropped.empty())
+    info.Metadata = std::move(metadata);
 
   std::uint32_t width = 0, height = 0;
   std::uint16_t bits = 0, channels = 0;
@@ -142,9 +151,13 @@ OutputName NameOutput(const OutputRequest& request) {
   // bytes of 16-bit photographs) grow by up to half again, and a classic
   // TIFF cannot pass 4 GiB. Such an output would fail after gigabytes of
   // work, so an LZW output that could grow past the limit is a BigTIFF.
-  const bool lzwMayOutgrow = request.Codec == Compression::Lzw &&
-                             request.PixelBytes > kBigTiffThreshold / 3 * 2;
-  if (request.ForceLarge || request.PixelBytes > kBigTiffThreshold ||
+  // The metadata is stored as it is, beside the pixels.
+  const bool metadataPasses = request.MetadataBytes > kBigTiffThreshold;
+  const std::uint64_t room =
+      metadataPasses ? 0 : kBigTiffThreshold - request.MetadataBytes;
+  const bool lzwMayOutgrow =
+      request.Codec == Compression::Lzw && request.PixelBytes > room / 3 * 2;
+  if (request.ForceLarge || metadataPasses || request.PixelBytes > room ||
       lzwMayOutgrow)
     return OutputName{request.BaseName + ".big.tif", true};
   return OutputName{request.BaseName + ".tif", false};
@@ -174,6 +187,14 @@ std::unique_ptr<ImageWriter> CreateWriter(const WriterOptions& options) {
   TIFFSetField(t, TIFFTAG_XRESOLUTION, 240.0);
   TIFFSetField(t, TIFFTAG_YRESOLUTION, 240.0);
   TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+  // Before any row: the EXIF and GPS directories go to the end of the file
+  // as it stands, ahead of the first strip.
+  if (options.Metadata && !options.Metadata->Empty() &&
+      !WriteTiffMetadata(t, *options.Metadata, options.Width, options.Height)) {
+    tiff.reset();
+    std::filesystem::remove(options.FileName, ec);
+    return nullptr;
+  }
   // Compression is the slow part of an LZW output; spread it over the
   // processors when rows are wide enough to be worth handing over.
   const bool parallel = lzw && options.RowBytes >= kParallelRowBytes;
