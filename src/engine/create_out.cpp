@@ -95,6 +95,9 @@ OutputName TTrelvi::ChooseOutputName(const std::string& baseName) const {
       PixelBytes(OutInfo.Width, OutInfo.Height, OutInfo.BytesPerPixel);
   request.Codec = UseLzw ? Compression::Lzw : Compression::None;
   request.ForceLarge = ForceBigTiff;
+  request.Width = OutInfo.Width;
+  request.Height = OutInfo.Height;
+  request.Bits = OutInfo.Bits;
   return FindFormat(OutInfo.ImageType)->NameOutput(request);
 }
 
