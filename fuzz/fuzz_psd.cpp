@@ -3,7 +3,8 @@
 // the RLE table claim, the reader ends without a crash, a leak, a sanitizer
 // report or an allocation beyond what the file and one row justify, and an
 // accepted file is one the engine can work with. The first byte decides
-// whether the bytes are also decoded as one PackBits row.
+// whether the bytes are also decoded as one PackBits row, or read as the
+// EXIF resource's TIFF structure.
 
 #include <algorithm>
 #include <cstddef>
@@ -13,6 +14,7 @@
 
 #include "engine/formats/psd/psd_reader.h"
 #include "engine/formats/psd/psd_rle.h"
+#include "engine/formats/psd/psd_unit.h"
 #include "fuzz_common.h"
 
 using namespace trelvi;
@@ -39,6 +41,20 @@ void FuzzPackBits(const std::uint8_t* data, std::size_t size) {
   }
 }
 
+// An EXIF resource's bytes: read into entries without reading outside
+// them, and what was read writes and reads back the same.
+void FuzzExifBlob(const std::uint8_t* data, std::size_t size) {
+  ImageMetadata m;
+  if (!ReadExifTiffBlob(data, size, m) || (m.Exif.empty() && m.Gps.empty()))
+    return;
+  const std::vector<std::uint8_t> blob = ExifTiffBlob(m);
+  ImageMetadata back;
+  if (blob.empty() || !ReadExifTiffBlob(blob.data(), blob.size(), back))
+    fuzz::Fail("our own EXIF block does not read");
+  if (back.Exif.size() != m.Exif.size() || back.Gps.size() != m.Gps.size())
+    fuzz::Fail("EXIF round trip");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
@@ -46,6 +62,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   if (size < 1) return 0;
   if (data[0] & 1) {
     FuzzPackBits(data + 1, size - 1);
+    return 0;
+  }
+  if (data[0] & 2) {
+    FuzzExifBlob(data + 1, size - 1);
     return 0;
   }
   const std::string file = (fuzz::ScratchDir() / "in.psd").string();
@@ -66,6 +86,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
           info.Version == PsdVersion::Psb ? kPsbMaxSide : kPsdMaxSide;
       if (info.Width > maxSide || info.Height > maxSide)
         fuzz::Fail("accepted size beyond the version");
+      // The resources become metadata and resources again, bounded.
+      const ImageMetadata m = MetadataFromResources(reader.Resources());
+      static_cast<void>(ResourcesFromMetadata(m, info.Width, info.Height));
       std::vector<std::uint8_t> row(info.RowBytes());
       // In order until the first failure, then a few rows out of order.
       std::uint32_t y = 0;

@@ -42,7 +42,7 @@ void AddCommon(CLI::App* cmd, Common& c, bool withOutput) {
 struct App {
   CLI::App Root{
       "trelvi: convert, crop, resize, split and merge images far too large "
-      "for memory (TIFF, RAW, KRO)"};
+      "for memory (TIFF, RAW, KRO, PSD, PSB)"};
   std::string TileSize;
   CLI::App* Info = nullptr;
   CLI::App* Convert = nullptr;

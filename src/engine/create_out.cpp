@@ -96,6 +96,9 @@ OutputName TTrelvi::ChooseOutputName(const std::string& baseName) const {
   request.MetadataBytes = OutMetadataBytes();
   request.Codec = UseLzw ? Compression::Lzw : Compression::None;
   request.ForceLarge = ForceBigTiff;
+  request.Width = OutInfo.Width;
+  request.Height = OutInfo.Height;
+  request.Bits = OutInfo.Bits;
   return FindFormat(OutInfo.ImageType)->NameOutput(request);
 }
 

@@ -10,7 +10,13 @@ struct ImageMetadata;
 
 // Stored in one byte; the numbering is the one the rest of the program relies
 // on.
-enum class FileType : std::uint8_t { NV = 0, KRO4 = 1, RAW = 2, TIF = 3 };
+enum class FileType : std::uint8_t {
+  NV = 0,
+  KRO4 = 1,
+  RAW = 2,
+  TIF = 3,
+  PSD = 4  // PSD and PSB alike
+};
 
 // The array type only gives the row pointer its element type: every row
 // buffer is allocated with exactly ScanLineSize bytes, which may be more.

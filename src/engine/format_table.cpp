@@ -5,15 +5,20 @@
 #include <system_error>
 
 #include "engine/formats/kro/kro_format.h"
+#include "engine/formats/psd/psd_unit.h"
 #include "engine/formats/raw/raw_format.h"
 #include "engine/formats/tiff/tiff_format.h"
 #include "engine/naming.h"
+#include "engine/seq_file.h"
 #include "engine/trelvi.h"
 #include "engine/utils.h"
 
 namespace trelvi {
 
 namespace {
+
+// Bytes a unit detected by content is shown of a file.
+constexpr std::size_t kContentHeadBytes = 16;
 
 const std::vector<FormatUnit>& Table() {
   static const std::vector<FormatUnit> table = {
@@ -47,6 +52,17 @@ const std::vector<FormatUnit>& Table() {
        OutputLayout{3, true},
        raw::NameOutput,
        raw::CreateWriter},
+      {FileType::PSD,
+       "PSD",
+       {".PSD", ".PSB"},
+       Detection::Content,
+       nullptr,
+       psd::Describe,
+       psd::OpenReader,
+       OutputLayout{3, true},
+       psd::NameOutput,
+       psd::CreateWriter,
+       psd::Recognizes},
   };
   return table;
 }
@@ -57,6 +73,7 @@ constexpr OutputChoiceRow kOutputChoices[] = {
      Compression::Lzw},
     {OutputChoice::Raw, "RAW", "raw", FileType::RAW, Compression::None},
     {OutputChoice::Kro, "KRO", "kro", FileType::KRO4, Compression::None},
+    {OutputChoice::Psd, "PSD", "psd", FileType::PSD, Compression::None},
 };
 
 }  // namespace
@@ -78,8 +95,16 @@ const FormatUnit* FormatForExtension(const std::string& ext) {
 }
 
 const FormatUnit* DetectFormat(const std::string& fileName) {
-  // Every format today is known by its extension alone.
-  return FormatForExtension(UpperExtension(fileName));
+  const FormatUnit* unit = FormatForExtension(UpperExtension(fileName));
+  if (!unit || unit->DetectedBy != Detection::Content) return unit;
+  // The extension only says which formats to ask; the first bytes decide.
+  SeqFile file;
+  file.Bind(fileName);
+  std::uint8_t head[kContentHeadBytes] = {};
+  std::size_t got = 0;
+  if (file.OpenRead()) got = file.Read(head, sizeof head);
+  file.Close();
+  return unit->Recognizes && unit->Recognizes(head, got) ? unit : nullptr;
 }
 
 bool IsSupportedExtension(const std::string& ext) {

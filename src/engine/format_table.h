@@ -5,6 +5,7 @@
 // line, the output names and the reader and writer of a file all come from
 // here; a format is its unit (src/engine/formats/<name>/) and its row.
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -25,6 +26,10 @@ enum class Detection {
   // By its extension alone, never its content: a file with a format's
   // extension is that format or no image at all.
   Extension,
+  // By its first bytes, among the files with one of the format's
+  // extensions: the unit's Recognizes says which flavour it is or that it
+  // is no image at all, whatever the extension says of the flavour.
+  Content,
 };
 
 struct FormatUnit {
@@ -50,6 +55,10 @@ struct FormatUnit {
   OutputLayout Layout;
   OutputName (*NameOutput)(const OutputRequest& request);
   std::unique_ptr<ImageWriter> (*CreateWriter)(const WriterOptions& options);
+
+  // Detection::Content: whether a file starting with these bytes is of the
+  // format.
+  bool (*Recognizes)(const std::uint8_t* head, std::size_t size) = nullptr;
 };
 
 // Every format, in the order detection tries them.
@@ -67,7 +76,7 @@ const FormatUnit* DetectFormat(const std::string& fileName);
 bool IsSupportedExtension(const std::string& ext);
 
 // One of the output formats the user chooses from.
-enum class OutputChoice { Tif, TifLzw, Raw, Kro };
+enum class OutputChoice { Tif, TifLzw, Raw, Kro, Psd };
 
 struct OutputChoiceRow {
   OutputChoice Choice;

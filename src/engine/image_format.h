@@ -102,6 +102,13 @@ struct OutputRequest {
   std::uint64_t MetadataBytes = 0;
   Compression Codec = Compression::None;
   bool ForceLarge = false;  // the caller needs the larger flavour
+  // The output's sizes and depth, for formats whose limits are per side.
+  std::uint32_t Width = 0;
+  std::uint32_t Height = 0;
+  std::uint8_t Bits = 0;
+  // Blocks the output will store, for formats that count them in their
+  // limits; null when none.
+  const ImageMetadata* Metadata = nullptr;
 };
 
 // The name an output gets and whether it is the larger flavour.

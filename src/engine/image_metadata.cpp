@@ -323,3 +323,174 @@ std::vector<std::uint8_t> ExifTiffBlob(const ImageMetadata& m) {
 }
 
 }  // namespace trelvi
+
+namespace trelvi {
+
+namespace {
+
+// A TIFF structure held in memory, every read checked against its size.
+class BlobSource {
+ public:
+  BlobSource(const std::uint8_t* data, std::size_t size, bool bigEndian)
+      : data_(data), size_(size), bigEndian_(bigEndian) {}
+
+  bool Fits(std::uint64_t at, std::uint64_t bytes) const {
+    return at <= size_ && bytes <= size_ - at;
+  }
+  std::uint64_t Number(std::uint64_t at, int bytes) const {
+    std::uint64_t v = 0;
+    for (int i = 0; i < bytes; ++i)
+      v = (v << 8) | data_[at + (bigEndian_ ? i : bytes - 1 - i)];
+    return v;
+  }
+  const std::uint8_t* At(std::uint64_t at) const { return data_ + at; }
+  bool BigEndian() const { return bigEndian_; }
+  std::uint64_t Size() const { return size_; }
+
+ private:
+  const std::uint8_t* data_;
+  std::uint64_t size_;
+  bool bigEndian_;
+};
+
+// No directory of a photograph comes near this many entries.
+constexpr std::uint64_t kMaxBlobIfdEntries = 4096;
+
+// The entries of the directory at `at`, values turned least significant
+// byte first; false when the table or a value lies outside the blob.
+bool ParseBlobIfd(const BlobSource& s, std::uint64_t at,
+                  std::vector<TiffEntry>& out) {
+  out.clear();
+  if (!s.Fits(at, 2)) return false;
+  const std::uint64_t count = s.Number(at, 2);
+  if (count == 0 || count > kMaxBlobIfdEntries || !s.Fits(at + 2, count * 12))
+    return false;
+  for (std::uint64_t i = 0; i < count; ++i) {
+    const std::uint64_t p = at + 2 + i * 12;
+    TiffEntry e;
+    e.Tag = static_cast<std::uint16_t>(s.Number(p, 2));
+    e.Type = static_cast<std::uint16_t>(s.Number(p + 2, 2));
+    e.Count = s.Number(p + 4, 4);
+    const std::uint32_t size = TiffTypeSize(e.Type);
+    if (size == 0) continue;  // unknown types are skipped, as TIFF asks
+    if (e.Count > s.Size()) return false;
+    const std::uint64_t bytes = e.Count * size;
+    std::uint64_t valueAt = p + 8;
+    if (bytes > 4) valueAt = s.Number(p + 8, 4);
+    if (!s.Fits(valueAt, bytes)) return false;
+    e.Value.assign(s.At(valueAt), s.At(valueAt) + bytes);
+    const std::uint32_t unit = SwapUnit(e.Type);
+    if (s.BigEndian() && unit > 1)
+      for (std::size_t k = 0; k + unit <= e.Value.size(); k += unit)
+        std::reverse(e.Value.begin() + k, e.Value.begin() + k + unit);
+    out.push_back(std::move(e));
+  }
+  std::stable_sort(
+      out.begin(), out.end(),
+      [](const TiffEntry& a, const TiffEntry& b) { return a.Tag < b.Tag; });
+  out.erase(std::unique(out.begin(), out.end(),
+                        [](const TiffEntry& a, const TiffEntry& b) {
+                          return a.Tag == b.Tag;
+                        }),
+            out.end());
+  return true;
+}
+
+bool IsBlobPointer(const TiffEntry& e) {
+  return e.Type == kTiffIfd || e.Type == kTiffIfd8 || e.Tag == kTagExifIfd ||
+         e.Tag == kTagGpsIfd || e.Tag == 40965;
+}
+
+// The first number of a little-endian integer value; 0 when it is none.
+std::uint64_t FirstValue(const TiffEntry& e) {
+  const std::uint32_t size = TiffTypeSize(e.Type);
+  const bool integer = e.Type == kTiffShort || e.Type == kTiffLong ||
+                       e.Type == kTiffIfd || e.Type == kTiffLong8 ||
+                       e.Type == kTiffIfd8;
+  if (!integer || e.Count < 1 || e.Value.size() < size) return 0;
+  std::uint64_t v = 0;
+  for (std::uint32_t i = size; i > 0; --i) v = (v << 8) | e.Value[i - 1];
+  return v;
+}
+
+}  // namespace
+
+bool ReadExifTiffBlob(const std::uint8_t* data, std::size_t size,
+                      ImageMetadata& m) {
+  if (!data || size < 8) return false;
+  bool bigEndian;
+  if (data[0] == 'I' && data[1] == 'I')
+    bigEndian = false;
+  else if (data[0] == 'M' && data[1] == 'M')
+    bigEndian = true;
+  else
+    return false;
+  const BlobSource s(data, size, bigEndian);
+  if (s.Number(2, 2) != 42) return false;
+  const std::uint64_t firstAt = s.Number(4, 4);
+  std::vector<TiffEntry> first;
+  if (!ParseBlobIfd(s, firstAt, first)) return false;
+
+  std::uint64_t exifAt = 0, gpsAt = 0;
+  const auto text = [](const TiffEntry& e, std::string& into) {
+    if (e.Type != kTiffAscii) return;
+    const auto end = std::find(e.Value.begin(), e.Value.end(), 0);
+    into.assign(e.Value.begin(), end);
+  };
+  for (const TiffEntry& e : first) {
+    switch (e.Tag) {
+      case kTagOrientation:
+        if (const std::uint64_t o = FirstValue(e); o >= 1 && o <= 8)
+          m.Orientation = static_cast<std::uint16_t>(o);
+        break;
+      case kTagImageDescription:
+        text(e, m.ImageDescription);
+        break;
+      case kTagMake:
+        text(e, m.Make);
+        break;
+      case kTagModel:
+        text(e, m.Model);
+        break;
+      case kTagDateTime:
+        text(e, m.DateTime);
+        break;
+      case kTagArtist:
+        text(e, m.Artist);
+        break;
+      case kTagCopyright:
+        text(e, m.Copyright);
+        break;
+      case kTagExifIfd:
+        exifAt = FirstValue(e);
+        break;
+      case kTagGpsIfd:
+        gpsAt = FirstValue(e);
+        break;
+      default:
+        break;
+    }
+  }
+  // A pointer back at the first directory, or both at one place, is a
+  // damaged block: its tags are not the scene's.
+  const auto sub = [&](std::uint64_t at, const char* what,
+                       std::vector<TiffEntry>& into) {
+    std::vector<TiffEntry> entries;
+    if (at == firstAt || !ParseBlobIfd(s, at, entries)) {
+      m.Dropped.push_back(std::string(what) + " (unreadable)");
+      return;
+    }
+    std::erase_if(entries, IsBlobPointer);
+    into = std::move(entries);
+  };
+  if (exifAt != 0) sub(exifAt, "EXIF", m.Exif);
+  if (gpsAt != 0) {
+    if (gpsAt == exifAt)
+      m.Dropped.push_back("GPS (unreadable)");
+    else
+      sub(gpsAt, "GPS", m.Gps);
+  }
+  return true;
+}
+
+}  // namespace trelvi

@@ -4,6 +4,7 @@
 // format: read once when an input is opened, carried through an operation
 // and written into each output that has room for it.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -127,5 +128,19 @@ std::vector<std::uint8_t> SerializeIfd(const std::vector<TiffEntry>& entries,
 // the form other containers (a Photoshop document's EXIF resource) embed.
 // Empty when the metadata has no EXIF and no GPS.
 std::vector<std::uint8_t> ExifTiffBlob(const ImageMetadata& metadata);
+
+}  // namespace trelvi
+
+namespace trelvi {
+
+// The reverse of ExifTiffBlob, for any TIFF structure of that shape (either
+// byte order, classic offsets): Orientation and the six strings of the first
+// directory and the entries of the EXIF and GPS directories it points to go
+// into metadata (each value least significant byte first, pointers left
+// out). Every offset and count is checked against size before anything is
+// read or allocated. False, with metadata as it was, when the bytes are no
+// such structure; a sub-directory that does not parse is named in Dropped.
+bool ReadExifTiffBlob(const std::uint8_t* data, std::size_t size,
+                      ImageMetadata& metadata);
 
 }  // namespace trelvi

@@ -68,8 +68,10 @@ using TileEngines = std::vector<std::unique_ptr<TTrelvi>>;
     }
     list.push_back(tile.OutInfo.FileName);
     // Tile (1, 1) is the largest of the set: when it needs a BigTIFF, every
-    // tile takes that flavour so that the whole set shares one extension.
-    if (col == 1 && EndsWith(tile.OutInfo.FileName, ".big.tif"))
+    // tile takes that flavour (as when it needs a PSB) so that the whole set
+    // shares one extension.
+    if (col == 1 && (EndsWith(tile.OutInfo.FileName, ".big.tif") ||
+                     EndsWith(tile.OutInfo.FileName, ".psb")))
       e.ForceBigTiff = true;
   }
   return true;

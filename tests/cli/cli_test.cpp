@@ -10,6 +10,7 @@
 #include <functional>
 #include <thread>
 
+#include "engine/formats/psd/psd_reader.h"
 #include "engine/utils.h"
 #include "support/fixtures.h"
 #include "support/metadata_fixture.h"
@@ -380,6 +381,51 @@ TEST(Cli, ResizeScalesToTheWidthAndRefusesSmallImages) {
                 "Width and height of the input file must be > 10000",
                 "Operation aborted"}));
   EXPECT_EQ(RunCli(dir, {"resize", raw, "--width", "511"}).Code, 2);
+}
+
+// The composite of a PSD or PSB as interleaved rows; empty when unreadable.
+std::vector<std::uint8_t> PsdComposite(const std::string& fileName) {
+  psd::PsdReader reader;
+  if (reader.Open(fileName) != psd::PsdOpenResult::Ok) return {};
+  const std::uint64_t row = reader.Info().RowBytes();
+  std::vector<std::uint8_t> all(row * reader.Info().Height);
+  for (std::uint32_t y = 0; y < reader.Info().Height; ++y)
+    if (!reader.ReadRow(y, all.data() + y * row)) return {};
+  return all;
+}
+
+// The resize's last pass writes a PSD as it writes a RAW, from a RAW or a
+// PSD input; and `info` tells a PSB's facts.
+TEST(Cli, ResizeWritesAndReadsPsdAndInfoTellsAPsb) {
+  TempDir dir, psdIn, out, ref;
+  const std::string raw = WriteRaw(dir, "wide_10000X200.raw", 10000, 200);
+  auto r = RunCli(dir, {"convert", raw, "-f", "psd", "-o", psdIn.Dir()});
+  ASSERT_EQ(r.Code, 0) << r.Err;
+  const std::string psdFile = psdIn.File("wide.psd");
+  ASSERT_EQ(PsdComposite(psdFile), test::ReadBytes(raw));
+
+  r = RunCli(dir,
+             {"resize", raw, "--width", "1000", "-f", "raw", "-o", ref.Dir()});
+  ASSERT_EQ(r.Code, 0) << r.Err;
+  const auto expected = test::ReadBytes(ref.File("wide_1000X20.raw"));
+  ASSERT_EQ(expected.size(), 1000u * 20 * 3);
+  for (const std::string& input : {raw, psdFile}) {
+    SCOPED_TRACE(input);
+    TempDir o;
+    r = RunCli(
+        dir, {"resize", input, "--width", "1000", "-f", "psd", "-o", o.Dir()});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(PsdComposite(o.File("wide.psd")), expected);
+  }
+
+  const std::string wide = WriteRaw(dir, "pano_30001X2.raw", 30001, 2);
+  r = RunCli(dir, {"convert", wide, "-f", "psd", "-o", out.Dir()});
+  ASSERT_EQ(r.Code, 0) << r.Err;
+  r = RunCli(dir, {"info", out.File("pano.psb")});
+  ASSERT_EQ(r.Code, 0) << r.Err;
+  EXPECT_EQ(r.Out,
+            "Type: PSB\nFile size: 180.152\nWidth: 30.001\nHeight: 2\n"
+            "Bits: 8\nChannels: 3\nImage: 60.00 Kilopixels\n");
 }
 
 TEST(Cli, InterruptAbortsAndCleansUp) {

@@ -8,6 +8,7 @@
 
 #include "engine/naming.h"
 #include "engine/trelvi.h"
+#include "support/fixtures.h"
 #include "support/scripted_ui.h"
 
 namespace trelvi {
@@ -30,10 +31,21 @@ TEST(FormatTable, EveryExtensionIsDetectedAsItsFormat) {
       {"a.RAW", FileType::RAW, "RAW"},
       {"a.rgb", FileType::RAW, "RAW"},
       {"a.tif.RGB", FileType::RAW, "RAW"},
+      // Detected by content: these names get a file that starts as a PSD
+      // and ends before its header does.
+      {"a.psd", FileType::PSD, "PSD"},
+      {"a.PSB", FileType::PSD, "PSD"},
+      {"a.pSd", FileType::PSD, "PSD"},
   };
   std::set<std::string> seen;
+  test::TempDir dir;
   for (const auto& c : cases) {
-    const FormatUnit* unit = DetectFormat(c.name);
+    std::string name = c.name;
+    if (c.type == FileType::PSD) {
+      name = dir.File(c.name);
+      test::WriteBytes(name, {'8', 'B', 'P', 'S', 0, 1, 0, 0});
+    }
+    const FormatUnit* unit = DetectFormat(name);
     ASSERT_NE(unit, nullptr) << c.name;
     EXPECT_EQ(unit->Type, c.type) << c.name;
     EXPECT_TRUE(IsSupportedExtension(UpperExtension(c.name))) << c.name;
@@ -43,7 +55,7 @@ TEST(FormatTable, EveryExtensionIsDetectedAsItsFormat) {
     // (here on a file that does not exist, so it refuses it).
     test::ScriptedUi ui;
     TTrelvi engine(ui);
-    engine.InInfo.FileName = c.name;
+    engine.InInfo.FileName = name;
     engine.ReadInputInfo(false);
     EXPECT_EQ(engine.InInfo.ImageType, c.type) << c.name;
     EXPECT_EQ(engine.InInfo.ImageTypeDesc, c.desc) << c.name;
@@ -88,6 +100,7 @@ TEST(FormatTable, OutputChoicesInWindowOrderWithTheirNames) {
       {OutputChoice::TifLzw, "TIFF (LZW)", "tif-lzw", FileType::TIF, true},
       {OutputChoice::Raw, "RAW", "raw", FileType::RAW, false},
       {OutputChoice::Kro, "KRO", "kro", FileType::KRO4, false},
+      {OutputChoice::Psd, "PSD", "psd", FileType::PSD, false},
   };
   const auto rows = OutputChoices();
   ASSERT_EQ(rows.size(), std::size(expected));
