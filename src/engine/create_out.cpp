@@ -99,6 +99,7 @@ OutputName TTrelvi::ChooseOutputName(const std::string& baseName) const {
   request.Width = OutInfo.Width;
   request.Height = OutInfo.Height;
   request.Bits = OutInfo.Bits;
+  request.Metadata = OutInfo.Metadata.get();
   return FindFormat(OutInfo.ImageType)->NameOutput(request);
 }
 

@@ -548,3 +548,39 @@ TEST(PsdOracles, IndependentReadersReadOurOutputs) {
 
 }  // namespace
 }  // namespace trelvi
+
+namespace trelvi {
+namespace {
+
+// The photographer's blocks of a PSD input reach every output that can hold
+// them, as a TIFF input's do: PSB -> TIFF and PSB -> PSD keep the profile
+// byte for byte.
+TEST(PsdMetadata, InputResourcesReachTheOutputs) {
+  const Bytes icc(700, 0x5A);
+  const Bytes xmp = {'<', 'x', ':', 'x', 'm', 'p', '/', '>'};
+  for (FileType outType : {FileType::TIF, FileType::PSD}) {
+    SCOPED_TRACE(static_cast<int>(outType));
+    TempDir inDir, outDir;
+    const test::SampleImage img =
+        MakePsd(inDir, "pano.psb", 21, 9, 8, psd::PsdVersion::Psb,
+                psd::PsdCompression::Raw,
+                {{psd::kResIccProfile, icc}, {psd::kResXmp, xmp}});
+    TTrelvi engine;
+    test::Describe(engine, img.FileName);
+    ASSERT_TRUE(engine.InInfo.ImageIsOk);
+    ASSERT_TRUE(engine.InInfo.Metadata);
+    engine.OutInfo.ImageType = outType;
+    engine.CropImage(2, 1, 15, 7, outDir.Dir(), "");
+    ASSERT_FALSE(engine.Aborted);
+
+    TTrelvi out;
+    test::Describe(out, engine.OutInfo.FileName);
+    ASSERT_TRUE(out.InInfo.ImageIsOk);
+    ASSERT_TRUE(out.InInfo.Metadata);
+    EXPECT_EQ(out.InInfo.Metadata->IccProfile, icc);
+    EXPECT_EQ(out.InInfo.Metadata->Xmp, xmp);
+  }
+}
+
+}  // namespace
+}  // namespace trelvi

@@ -1,6 +1,7 @@
 #include "engine/formats/psd/psd_unit.h"
 
 #include <cstring>
+#include <memory>
 
 #include "engine/formats/psd/psd_reader.h"
 #include "engine/formats/psd/psd_writer.h"
@@ -87,6 +88,7 @@ void Describe(TFileInfo& info, UiServices& ui, bool) {
   info.FileSize = FileSizeByName(info.FileName);
   info.ImageType = FileType::PSD;
   info.ImageTypeDesc = "PSD";
+  info.Metadata.reset();
 
   PsdReader reader;
   const PsdOpenResult result = reader.Open(info.FileName);
@@ -106,6 +108,12 @@ void Describe(TFileInfo& info, UiServices& ui, bool) {
   info.BytesPerPixel = static_cast<std::uint8_t>(
       psd.Depth == 16 ? psd.RowChannels() * 2 : psd.RowChannels());
   info.IsLsb = true;
+  // The resources a photographer's file carries go with the image to
+  // every output, as a TIFF input's tags do.
+  auto metadata = std::make_shared<ImageMetadata>(
+      MetadataFromResources(reader.Resources()));
+  if (!metadata->Empty() || !metadata->Dropped.empty())
+    info.Metadata = std::move(metadata);
   info.ImageIsOk = true;
 }
 
