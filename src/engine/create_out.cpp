@@ -93,7 +93,7 @@ OutputName TTrelvi::ChooseOutputName(const std::string& baseName) const {
   request.BaseName = baseName;
   request.PixelBytes =
       PixelBytes(OutInfo.Width, OutInfo.Height, OutInfo.BytesPerPixel);
-  request.Codec = UseLzw ? Compression::Lzw : Compression::None;
+  request.Codec = UseLzw ? Compression::Lzw : OutCodec;
   request.ForceLarge = ForceBigTiff;
   return FindFormat(OutInfo.ImageType)->NameOutput(request);
 }
@@ -155,7 +155,12 @@ bool TTrelvi::OpenOutWriter(const OutputName& name) {
   options.Bits = OutInfo.Bits;
   options.Channels = OutInfo.Channels;
   options.RowBytes = OutInfo.ScanLineSize;
-  options.Codec = UseLzw ? Compression::Lzw : Compression::None;
+  options.Codec = UseLzw ? Compression::Lzw : OutCodec;
+  // Photographs shrink under Deflate and ZSTD only once neighbouring
+  // samples are differenced; LZW stays as specified, without.
+  options.Predictor = options.Codec == Compression::Deflate ||
+                      options.Codec == Compression::Zstd;
+  options.Level = CompressionLevel;
   options.Large = name.Large;
   outWriter_ = FindFormat(OutInfo.ImageType)->CreateWriter(options);
   if (!outWriter_) {

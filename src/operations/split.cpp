@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/naming.h"
 #include "engine/trelvi.h"
 #include "engine/utils.h"
-#include "engine/naming.h"
 #include "operations/run_guard.h"
 
 namespace trelvi {
@@ -61,6 +61,8 @@ using TileEngines = std::vector<std::unique_ptr<TTrelvi>>;
     tile.OutInfo.Height = lines;
     tile.OutInfo.ImageType = e.OutInfo.ImageType;
     tile.UseLzw = e.UseLzw;
+    tile.OutCodec = e.OutCodec;
+    tile.CompressionLevel = e.CompressionLevel;
     if (!tile.CreateOutFile(tile.OutInfo.FileName)) {
       ops::Fail(e, "Cant't create file " + tile.OutInfo.FileName);
       return false;

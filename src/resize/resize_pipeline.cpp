@@ -9,8 +9,8 @@
 #include <system_error>
 #include <thread>
 
-#include "engine/utils.h"
 #include "engine/naming.h"
+#include "engine/utils.h"
 #include "resize/imaging/pixel_memory.h"
 #include "resize/raw_resize.h"
 
@@ -512,6 +512,7 @@ bool TResizePipeline::MakeWorkerReadable() {
   if (WorkerReads(e.InInfo)) return true;
   e.OutInfo.ImageType = FileType::RAW;
   e.UseLzw = false;
+  e.OutCodec = Compression::None;
   if (!CopyWhole(tempDir_, "Step 1/4")) {
     Delete(e.OutInfo.FileName);
     return false;
