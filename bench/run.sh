@@ -4,6 +4,8 @@
 #
 #   bench/run.sh                 30000 x 20000, 8 and 16 bits, 3 rounds
 #   BENCH_SIZE=8000x6000 ROUNDS=5 BENCH_BITS=8 bench/run.sh
+#   BENCH_ONLY='LZW|Deflate|ZSTD' bench/run.sh   only the operations matching
+#                                                the extended regex
 #
 # Last, ours alone crops the bottom-right 1000 x 1000 of a sparse
 # 150000 x 150000 RAW, made in the data folder (it takes no disk).
@@ -30,7 +32,10 @@ cx=$((W / 6)) cy=$((H / 5)) cw=$((W / 3)) ch=$((H / 2))
 for tool in "$trelvi" "$make_image"; do
   [[ -x $tool ]] || { echo "missing $tool: run 'make build' first" >&2; exit 1; }
 done
-for tool in vips tiffcp raw2tiff gdal_retile.py gdal_merge.py convert /usr/bin/time; do
+peers=(vips tiffcp raw2tiff gdal_retile.py gdal_merge.py convert /usr/bin/time)
+# The compression rows alone need no GDAL.
+[[ -n ${BENCH_ONLY:-} ]] && peers=(vips tiffcp /usr/bin/time)
+for tool in "${peers[@]}"; do
   command -v "$tool" >/dev/null || { echo "missing $tool: run 'make bench'" >&2; exit 1; }
 done
 
@@ -48,7 +53,9 @@ cat >"$data/magick/policy.xml" <<'EOF'
 EOF
 work=$data/work
 results=$data/results.txt
+sizes=$data/sizes.txt
 : >"$results"
+: >"$sizes"
 
 # Median of the numbers on standard input.
 median() { sort -g | awk '{a[NR]=$1} END {print (NR%2 ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2)}'; }
@@ -57,6 +64,7 @@ median() { sort -g | awk '{a[NR]=$1} END {print (NR%2 ? a[(NR+1)/2] : (a[NR/2]+a
 measure() {
   local name=$1 round=$2
   shift 2
+  if [[ -n ${BENCH_ONLY:-} && ! ${name%%|*} =~ $BENCH_ONLY ]]; then return 0; fi
   local t
   t=$(mktemp)
   if ! /usr/bin/time -f "%e %U %S %M" -o "$t" "$@" >/dev/null 2>"$t.err"; then
@@ -72,6 +80,16 @@ measure() {
   read -r wall user sys peak <"$t"
   echo "$name $round $wall $(awk "BEGIN{print $user+$sys}") $peak" >>"$results"
   rm -f "$t" "$t.err"
+}
+
+# measure_sized NAME ROUND DIR COMMAND...: measure, then note the bytes the
+# command left in DIR (the output size column of the table).
+measure_sized() {
+  local name=$1 round=$2 dir=$3
+  shift 3
+  if [[ -n ${BENCH_ONLY:-} && ! ${name%%|*} =~ $BENCH_ONLY ]]; then return 0; fi
+  measure "$name" "$round" "$@"
+  echo "$name $(du -sb "$dir" | cut -f1)" >>"$sizes"
 }
 
 # clean DIR: an empty output folder.
@@ -115,9 +133,17 @@ for bits in $bits_list; do
     clean "$out"; measure "TIFF -> TIFF|$tag|vips copy" $r vips copy "$tif" "$out/v.tif"
     clean "$out"; measure "TIFF -> TIFF|$tag|tiffcp" $r tiffcp "$tif" "$out/t.tif"
 
-    clean "$out"; measure "TIFF -> LZW TIFF|$tag|ours" $r "$trelvi" convert "$tif" -f tif-lzw -q -y -o "$out"
-    clean "$out"; measure "TIFF -> LZW TIFF|$tag|vips tiffsave" $r vips tiffsave "$tif" "$out/v.tif" --compression lzw
-    clean "$out"; measure "TIFF -> LZW TIFF|$tag|tiffcp -c lzw" $r tiffcp -c lzw "$tif" "$out/t.tif"
+    clean "$out"; measure_sized "TIFF -> LZW TIFF|$tag|ours" $r "$out" "$trelvi" convert "$tif" -f tif-lzw -q -y -o "$out"
+    clean "$out"; measure_sized "TIFF -> LZW TIFF|$tag|vips tiffsave" $r "$out" vips tiffsave "$tif" "$out/v.tif" --compression lzw
+    # Without a predictor vips writes the LZW codes ours does.
+    clean "$out"; measure_sized "TIFF -> LZW TIFF|$tag|vips lzw no pred" $r "$out" vips tiffsave "$tif" "$out/v.tif" --compression lzw --predictor none
+    clean "$out"; measure_sized "TIFF -> LZW TIFF|$tag|tiffcp -c lzw" $r "$out" tiffcp -c lzw "$tif" "$out/t.tif"
+
+    # Deflate and ZSTD with horizontal differencing, at our default levels.
+    clean "$out"; measure_sized "TIFF -> Deflate TIFF|$tag|ours" $r "$out" "$trelvi" convert "$tif" -f tif-deflate -q -y -o "$out"
+    clean "$out"; measure_sized "TIFF -> Deflate TIFF|$tag|vips deflate 6" $r "$out" vips tiffsave "$tif" "$out/v.tif" --compression deflate --predictor horizontal --level 6
+    clean "$out"; measure_sized "TIFF -> ZSTD TIFF|$tag|ours" $r "$out" "$trelvi" convert "$tif" -f tif-zstd -q -y -o "$out"
+    clean "$out"; measure_sized "TIFF -> ZSTD TIFF|$tag|vips zstd 9" $r "$out" vips tiffsave "$tif" "$out/v.tif" --compression zstd --predictor horizontal --level 9
 
     clean "$out"; measure "TIFF -> RAW|$tag|ours" $r "$trelvi" convert "$tif" -f raw -q -y -o "$out"
     clean "$out"; measure "TIFF -> RAW|$tag|vips rawsave" $r vips rawsave "$tif" "$out/v.raw"
@@ -150,7 +176,8 @@ for bits in $bits_list; do
     ordered=()
     for ((y = 1; y <= rows; y++)); do
       for ((x = 1; x <= cols; x++)); do
-        ordered+=("$(ls "$tiles"/*_x${x}y${y}.tif)")
+        # Empty when the split was filtered out, as is the merge then.
+        ordered+=("$(ls "$tiles"/*_x${x}y${y}.tif 2>/dev/null || true)")
       done
     done
     clean "$out"; measure "merge 1000x1000 tiles|$tag|ours" $r "$trelvi" merge "${ordered[@]}" -f tif -q -y -o "$out"
@@ -187,8 +214,12 @@ rm -rf "$work"
 
 # The table: one line per operation and peer, medians over the rounds.
 echo
-python3 - "$results" <<'PY'
+python3 - "$results" "$sizes" <<'PY'
 import sys, statistics, collections
+out_bytes = {}
+for line in open(sys.argv[2]):
+    key, size = line.rsplit(None, 1)
+    out_bytes[key] = int(size)
 rows = collections.OrderedDict()
 for line in open(sys.argv[1]):
     parts = line.rsplit(None, 4)
@@ -200,7 +231,7 @@ med = {k: ((statistics.median(w for w, _, _ in v), statistics.median(c for _, c,
        for k, v in rows.items()}
 # The operation column is as wide as its longest name.
 ow = max([22] + [len(k.split("|")[0]) for k in med])
-print(f"{'operation':<{ow}} {'depth':<7} {'tool':<16} {'wall s':>9} {'cpu s':>9} {'peak MB':>10} {'ours/peer':>9}")
+print(f"{'operation':<{ow}} {'depth':<7} {'tool':<16} {'wall s':>9} {'cpu s':>9} {'peak MB':>10} {'ours/peer':>9} {'out MB':>9} {'size/ours':>9}")
 ours = {}
 for k in med:
     op, depth, tool = k.split("|")
@@ -214,5 +245,9 @@ for k, m in med.items():
     wall, cpu, peak = m
     mine = ours.get((op, depth))
     ratio = "" if tool == "ours" or mine is None or wall == 0 else f"{mine / wall:.2f}"
-    print(f"{op:<{ow}} {depth:<7} {tool:<16} {wall:9.2f} {cpu:9.2f} {peak:10.1f} {ratio:>9}")
+    size = out_bytes.get(k)
+    mine_size = out_bytes.get(f"{op}|{depth}|ours")
+    mb = "" if size is None else f"{size / 1e6:.1f}"
+    rel = "" if size is None or mine_size is None or tool == "ours" or size == 0 else f"{mine_size / size:.3f}"
+    print(f"{op:<{ow}} {depth:<7} {tool:<16} {wall:9.2f} {cpu:9.2f} {peak:10.1f} {ratio:>9} {mb:>9} {rel:>9}")
 PY

@@ -8,7 +8,7 @@ packages=(
   libtiff-dev libgtest-dev libgmock-dev libcli11-dev
   qt6-base-dev libgl-dev xvfb xauth clang-format
   help2man man-db desktop-file-utils appstream dpkg-dev file
-  liblcms2-dev libimage-exiftool-perl libtiff-tools
+  liblcms2-dev libimage-exiftool-perl libtiff-tools libvips-tools
   python3-psd-tools imagemagick
   libturbojpeg0-dev libpng-dev
 )

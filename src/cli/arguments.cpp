@@ -31,6 +31,10 @@ void AddCommon(CLI::App* cmd, Common& c, bool withOutput) {
     cmd->add_flag("-y,--overwrite", c.Overwrite,
                   "Replace an existing output file without asking");
     cmd->add_flag("-q,--quiet", c.Quiet, "No progress display");
+    cmd->add_option("--level", c.Level,
+                    "Compression level of tif-deflate (1-12, default 6) or "
+                    "tif-zstd (1-19, default 9)")
+        ->check(CLI::Range(1, 19));
   }
   cmd->add_option("--raw-size", c.RawSize,
                   "WxH of a RAW input whose name carries no usable size");
@@ -137,6 +141,21 @@ bool CheckArguments(Arguments& args, const std::string& tileSize) {
   } else if (common.Bits != 0) {
     std::fprintf(stderr, "--bits needs --raw-size WxH\n");
     return false;
+  }
+  // Each codec's own limits; CLI11 has refused what no codec takes.
+  if (common.Level != 0) {
+    const OutputChoiceRow* row = FindOutputChoice(common.Format);
+    if (!row || row->MaxLevel == 0) {
+      std::fprintf(stderr, "--level: the format %s has no level\n",
+                   common.Format.c_str());
+      return false;
+    }
+    if (common.Level < row->MinLevel || common.Level > row->MaxLevel) {
+      std::fprintf(stderr, "--level: %s takes %d to %d, got %d\n",
+                   common.Format.c_str(), row->MinLevel, row->MaxLevel,
+                   common.Level);
+      return false;
+    }
   }
   if (args.Cmd == Command::Split) {
     const auto parsed = ParseSize(tileSize);

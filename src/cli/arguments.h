@@ -30,6 +30,7 @@ struct Common {
   bool Quiet = false;
   std::string RawSize;
   int Bits = 0;
+  int Level = 0;  // --level; 0 when not given
 };
 
 // Everything the command line said, checked.

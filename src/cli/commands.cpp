@@ -29,6 +29,7 @@ class Runner {
         common_(common) {
     engine_.InitEngine();
     ui_.Attach(engine_);
+    engine_.CompressionLevel = common.Level;
   }
 
   TTrelvi& Engine() { return engine_; }

@@ -94,7 +94,7 @@ OutputName TTrelvi::ChooseOutputName(const std::string& baseName) const {
   request.PixelBytes =
       PixelBytes(OutInfo.Width, OutInfo.Height, OutInfo.BytesPerPixel);
   request.MetadataBytes = OutMetadataBytes();
-  request.Codec = UseLzw ? Compression::Lzw : Compression::None;
+  request.Codec = UseLzw ? Compression::Lzw : OutCodec;
   request.ForceLarge = ForceBigTiff;
   request.Width = OutInfo.Width;
   request.Height = OutInfo.Height;
@@ -167,7 +167,12 @@ bool TTrelvi::OpenOutWriter(const OutputName& name) {
   options.Bits = OutInfo.Bits;
   options.Channels = OutInfo.Channels;
   options.RowBytes = OutInfo.ScanLineSize;
-  options.Codec = UseLzw ? Compression::Lzw : Compression::None;
+  options.Codec = UseLzw ? Compression::Lzw : OutCodec;
+  // Photographs shrink under Deflate and ZSTD only once neighbouring
+  // samples are differenced; LZW stays as specified, without.
+  options.Predictor = options.Codec == Compression::Deflate ||
+                      options.Codec == Compression::Zstd;
+  options.Level = CompressionLevel;
   options.Large = name.Large;
   options.Metadata = OutInfo.Metadata.get();
   outWriter_ = FindFormat(OutInfo.ImageType)->CreateWriter(options);

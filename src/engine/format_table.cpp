@@ -73,6 +73,10 @@ constexpr OutputChoiceRow kOutputChoices[] = {
      Compression::Lzw},
     {OutputChoice::Raw, "RAW", "raw", FileType::RAW, Compression::None},
     {OutputChoice::Kro, "KRO", "kro", FileType::KRO4, Compression::None},
+    {OutputChoice::TifDeflate, "TIFF (Deflate)", "tif-deflate", FileType::TIF,
+     Compression::Deflate, 1, 12, tiff::kDeflateDefaultLevel},
+    {OutputChoice::TifZstd, "TIFF (ZSTD)", "tif-zstd", FileType::TIF,
+     Compression::Zstd, 1, 19, tiff::kZstdDefaultLevel},
     {OutputChoice::Psd, "PSD", "psd", FileType::PSD, Compression::None},
 };
 
@@ -135,10 +139,12 @@ std::vector<std::string> OutputCliNames() {
 void SetOutputType(TTrelvi& engine, OutputChoice choice) {
   engine.OutInfo.ImageType = FileType::NV;
   engine.UseLzw = false;
+  engine.OutCodec = Compression::None;
   for (const OutputChoiceRow& row : kOutputChoices) {
     if (row.Choice != choice) continue;
     engine.OutInfo.ImageType = row.Type;
     engine.UseLzw = row.Codec == Compression::Lzw;
+    if (!engine.UseLzw) engine.OutCodec = row.Codec;
   }
 }
 

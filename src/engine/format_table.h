@@ -76,7 +76,7 @@ const FormatUnit* DetectFormat(const std::string& fileName);
 bool IsSupportedExtension(const std::string& ext);
 
 // One of the output formats the user chooses from.
-enum class OutputChoice { Tif, TifLzw, Raw, Kro, Psd };
+enum class OutputChoice { Tif, TifLzw, Raw, Kro, TifDeflate, TifZstd, Psd };
 
 struct OutputChoiceRow {
   OutputChoice Choice;
@@ -84,6 +84,11 @@ struct OutputChoiceRow {
   const char* CliName;  // the command line's -f value
   FileType Type;
   Compression Codec;
+  // The levels the codec takes (--level) and the one it uses unless told;
+  // all 0 when the choice has no level.
+  int MinLevel = 0;
+  int MaxLevel = 0;
+  int DefaultLevel = 0;
 };
 
 // The output choices in the window's order, the first being the default.
@@ -94,7 +99,8 @@ const OutputChoiceRow& OutputChoiceOf(OutputChoice choice);
 // The -f names, in the window's order.
 std::vector<std::string> OutputCliNames();
 
-// Sets the engine's output type and compression for a choice.
+// Sets the engine's output type and compression for a choice; the level
+// the engine holds is left as it is (0 gives each codec its default).
 void SetOutputType(TTrelvi& engine, OutputChoice choice);
 
 // The chosen output folder when it names an existing directory, else the

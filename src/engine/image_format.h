@@ -44,10 +44,9 @@ class ImageReader {
   virtual const ImageMetadata* Metadata() const { return nullptr; }
 };
 
-// The lossless codec of an output whose format offers one. A codec added
-// here (Deflate, ZSTD) is offered by the formats that write it and ignored
-// by the others.
-enum class Compression : std::uint8_t { None, Lzw };
+// The lossless codec of an output whose format offers one; a codec is
+// offered by the formats that write it and ignored by the others.
+enum class Compression : std::uint8_t { None, Lzw, Deflate, Zstd };
 
 // How a new output file is to be written. Fields a format does not know are
 // ignored by it.
@@ -62,8 +61,10 @@ struct WriterOptions {
   std::uint32_t RowBytes = 0;
   Compression Codec = Compression::None;
   // Horizontal differencing before the codec, for the codecs that gain
-  // from it; no output uses it yet.
+  // from it (Deflate, ZSTD).
   bool Predictor = false;
+  // The codec's level; 0 is the codec's default.
+  int Level = 0;
   // The larger flavour of a format with a size limit (TIFF: BigTIFF), as
   // the format's output-name rule chose it.
   bool Large = false;

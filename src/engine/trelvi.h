@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/file_info.h"
+#include "engine/image_format.h"
 #include "engine/ui_services.h"
 
 namespace trelvi {
@@ -37,6 +38,10 @@ class TTrelvi {
   TFileInfo InInfo;
   TFileInfo OutInfo;
   bool UseLzw = false;
+  // The codec of an output beyond LZW (Deflate, ZSTD); UseLzw wins when set.
+  Compression OutCodec = Compression::None;
+  // The codec's level; 0 is the codec's default.
+  int CompressionLevel = 0;
   bool ForceBigTiff = false;
   bool Aborted = false;
 

@@ -62,6 +62,8 @@ using TileEngines = std::vector<std::unique_ptr<TTrelvi>>;
     tile.OutInfo.Metadata = e.InInfo.Metadata;  // every tile keeps it
     tile.OutInfo.ImageType = e.OutInfo.ImageType;
     tile.UseLzw = e.UseLzw;
+    tile.OutCodec = e.OutCodec;
+    tile.CompressionLevel = e.CompressionLevel;
     if (!tile.CreateOutFile(tile.OutInfo.FileName)) {
       ops::Fail(e, "Cant't create file " + tile.OutInfo.FileName);
       return false;

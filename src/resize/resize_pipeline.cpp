@@ -515,6 +515,7 @@ bool TResizePipeline::MakeWorkerReadable() {
   if (WorkerReads(e.InInfo)) return true;
   e.OutInfo.ImageType = FileType::RAW;
   e.UseLzw = false;
+  e.OutCodec = Compression::None;
   if (!CopyWhole(tempDir_, "Step 1/4")) {
     Delete(e.OutInfo.FileName);
     return false;

@@ -5,10 +5,12 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <thread>
+#include <tuple>
 
 #include "engine/formats/psd/psd_reader.h"
 #include "engine/utils.h"
@@ -334,6 +336,112 @@ TEST(Cli, RawSizeTakesThePlaceOfTheDialog) {
                               "30x40", "--bits", "8", "-f", "raw"});
   EXPECT_EQ(r.Code, 0) << r.Err;
   EXPECT_EQ(test::ReadBytes(dir.File("photo_30X40.raw")), pixels);
+}
+
+bool HasTool(const std::string& tool) {
+  return std::system(("command -v " + tool + " > /dev/null 2>&1").c_str()) == 0;
+}
+
+int Shell(const std::string& command) {
+  return std::system((command + " > /dev/null 2>&1").c_str());
+}
+
+// Every compressed output decodes to the input's colour pixels in libtiff,
+// in our own reader, in tiffcp and in libvips: 8 and 16 bits, RGB and RGBA
+// inputs, rows wide enough for the threads and rows that stay on one.
+TEST(Cli, DeflateAndZstdOutputsRoundTripThroughEveryDecoder) {
+  const bool vips = HasTool("vips");
+  ASSERT_TRUE(HasTool("tiffcp"));
+  for (const char* format : {"tif-deflate", "tif-zstd"})
+    for (int bits : {8, 16})
+      for (int channels : {3, 4})
+        for (std::uint32_t w : {6000u, 33u}) {
+          SCOPED_TRACE(testing::Message()
+                       << format << " bits " << bits << " channels " << channels
+                       << " w " << w);
+          TempDir dir, out, plain;
+          const std::uint32_t h = 5;
+          test::TiffSpec spec;
+          spec.Width = w;
+          spec.Height = h;
+          spec.Bits = bits;
+          spec.Channels = channels;
+          const auto pixels = test::MakePixels(w, h, channels, bits);
+          test::WriteTiff(dir.File("p.tif"), spec, pixels);
+          const auto rgb = test::DropAlpha(pixels, channels, bits);
+
+          auto r = RunCli(dir, {"convert", dir.File("p.tif"), "-f", format,
+                                "-o", out.Dir(), "-q"});
+          ASSERT_EQ(r.Code, 0) << r.Err;
+          const std::string packed = out.File("p.tif");
+          const auto img = test::ReadTiff(packed);
+          EXPECT_EQ(img.Channels, 3);
+          EXPECT_EQ(img.Bits, bits);
+          EXPECT_EQ(img.Pixels, rgb) << "libtiff";
+
+          r = RunCli(dir,
+                     {"convert", packed, "-f", "tif", "-o", plain.Dir(), "-q"});
+          ASSERT_EQ(r.Code, 0) << r.Err;
+          EXPECT_EQ(test::ReadTiff(plain.File("p.tif")).Pixels, rgb)
+              << "our reader";
+
+          const std::string copied = dir.File("tiffcp.tif");
+          ASSERT_EQ(Shell("tiffcp -c none " + packed + " " + copied), 0);
+          EXPECT_EQ(test::ReadTiff(copied).Pixels, rgb) << "tiffcp";
+          if (vips) {
+            const std::string v = dir.File("vips.tif");
+            ASSERT_EQ(
+                Shell("vips copy " + packed + " '" + v + "[compression=none]'"),
+                0);
+            EXPECT_EQ(test::ReadTiff(v).Pixels, rgb) << "libvips";
+          }
+        }
+}
+
+TEST(Cli, TheLevelIsForDeflateAndZstdWithinTheirRanges) {
+  TempDir dir;
+  const auto pixels = test::MakePixels(3000, 20, 3, 8);
+  test::WriteBytes(dir.File("p_3000X20.raw"), pixels);
+  const std::string raw = dir.File("p_3000X20.raw");
+  const std::vector<std::vector<std::string>> usage = {
+      {"-f", "tif-deflate", "--level", "0"},
+      {"-f", "tif-deflate", "--level", "13"},
+      {"-f", "tif-zstd", "--level", "20"},
+      {"-f", "tif-zstd", "--level", "-1"},
+      {"-f", "tif-zstd", "--level", "x"},
+      {"--level", "5"},
+      {"-f", "tif", "--level", "5"},
+      {"-f", "tif-lzw", "--level", "5"},
+      {"-f", "raw", "--level", "5"},
+      {"-f", "kro", "--level", "5"},
+  };
+  for (const auto& extra : usage) {
+    std::vector<std::string> args = {"convert", raw};
+    args.insert(args.end(), extra.begin(), extra.end());
+    const auto r = RunCli(dir, args);
+    EXPECT_EQ(r.Code, 2) << testing::PrintToString(extra) << "\n" << r.Err;
+  }
+  EXPECT_FALSE(fs::exists(dir.File("p.tif")));
+
+  // The ends of each range are accepted and change the file.
+  for (const auto& [format, low, high] :
+       {std::tuple<const char*, const char*, const char*>{"tif-deflate", "1",
+                                                          "12"},
+        {"tif-zstd", "1", "19"}}) {
+    SCOPED_TRACE(format);
+    std::vector<std::int64_t> sizes;
+    for (const char* level : {low, "", high}) {
+      std::vector<std::string> args = {"convert", raw,  "-f",
+                                       format,    "-y", "-q"};
+      if (*level) args.insert(args.end(), {"--level", level});
+      const auto r = RunCli(dir, args);
+      ASSERT_EQ(r.Code, 0) << level << r.Err;
+      EXPECT_EQ(test::ReadTiff(dir.File("p.tif")).Pixels, pixels);
+      sizes.push_back(FileSizeByName(dir.File("p.tif")));
+    }
+    EXPECT_GT(sizes[0], sizes[1]) << "the lowest level packs least";
+    EXPECT_GE(sizes[1], sizes[2]) << "the highest level packs most";
+  }
 }
 
 TEST(Cli, SplitAndMergeRoundTrip) {

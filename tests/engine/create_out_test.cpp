@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "engine/image_metadata.h"
+#include "engine/format_table.h"
 #include "engine/trelvi.h"
 #include "engine/utils.h"
 #include "support/fixtures.h"
@@ -155,6 +156,26 @@ TEST(CreateOutFile, BigTiffDecisionAndFreeSpaceAreOnTheUncompressedSize) {
     EXPECT_FALSE(fs::exists(engine.OutInfo.FileName));
     EXPECT_TRUE(ui.Messages.empty());
   }
+}
+
+TEST(CreateOutFile, DeflateAndZstdOutputsTakeTheLzwBigTiffRule) {
+  for (OutputChoice choice : {OutputChoice::TifDeflate, OutputChoice::TifZstd})
+    for (const auto& [side, ext] :
+         {std::pair<std::uint32_t, const char*>{29814, ".tif"},
+          {29815, ".big.tif"}}) {
+      SCOPED_TRACE(side);
+      TempDir dir;
+      ScriptedUi ui;
+      TTrelvi engine(ui);
+      DescribeRaw(engine, dir.File("in.raw"), side, side, 8);
+      SetOutputType(engine, choice);
+      engine.OutInfo.Width = side;
+      engine.OutInfo.Height = side;
+      FreeSpace space(1);  // stops before anything is written
+      EXPECT_FALSE(engine.CreateOutFile(dir.File("big")));
+      EXPECT_EQ(engine.OutInfo.FileName, dir.File(std::string("big") + ext));
+      EXPECT_FALSE(fs::exists(engine.OutInfo.FileName));
+    }
 }
 
 TEST(CreateOutFile, OneByteMoreThanNeededIsEnough) {

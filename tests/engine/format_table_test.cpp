@@ -94,13 +94,19 @@ TEST(FormatTable, OutputChoicesInWindowOrderWithTheirNames) {
     const char* caption;
     const char* cli;
     FileType type;
-    bool lzw;
+    Compression codec;
+    int minLevel = 0, maxLevel = 0, defaultLevel = 0;
   } expected[] = {
-      {OutputChoice::Tif, "TIFF", "tif", FileType::TIF, false},
-      {OutputChoice::TifLzw, "TIFF (LZW)", "tif-lzw", FileType::TIF, true},
-      {OutputChoice::Raw, "RAW", "raw", FileType::RAW, false},
-      {OutputChoice::Kro, "KRO", "kro", FileType::KRO4, false},
-      {OutputChoice::Psd, "PSD", "psd", FileType::PSD, false},
+      {OutputChoice::Tif, "TIFF", "tif", FileType::TIF, Compression::None},
+      {OutputChoice::TifLzw, "TIFF (LZW)", "tif-lzw", FileType::TIF,
+       Compression::Lzw},
+      {OutputChoice::Raw, "RAW", "raw", FileType::RAW, Compression::None},
+      {OutputChoice::Kro, "KRO", "kro", FileType::KRO4, Compression::None},
+      {OutputChoice::TifDeflate, "TIFF (Deflate)", "tif-deflate", FileType::TIF,
+       Compression::Deflate, 1, 12, 6},
+      {OutputChoice::TifZstd, "TIFF (ZSTD)", "tif-zstd", FileType::TIF,
+       Compression::Zstd, 1, 19, 9},
+      {OutputChoice::Psd, "PSD", "psd", FileType::PSD, Compression::None},
   };
   const auto rows = OutputChoices();
   ASSERT_EQ(rows.size(), std::size(expected));
@@ -110,7 +116,11 @@ TEST(FormatTable, OutputChoicesInWindowOrderWithTheirNames) {
     EXPECT_EQ(rows[i].Choice, e.choice) << i;
     EXPECT_STREQ(rows[i].Caption, e.caption) << i;
     EXPECT_STREQ(rows[i].CliName, e.cli) << i;
-    EXPECT_EQ(rows[i].Codec == Compression::Lzw, e.lzw) << i;
+    EXPECT_EQ(rows[i].Codec, e.codec) << i;
+    EXPECT_EQ(rows[i].MinLevel, e.minLevel) << i;
+    EXPECT_EQ(rows[i].MaxLevel, e.maxLevel) << i;
+    EXPECT_EQ(rows[i].DefaultLevel, e.defaultLevel) << i;
+    const bool lzw = e.codec == Compression::Lzw;
     cliNames.push_back(e.cli);
 
     // -f name to choice and back, and the choice as the engine takes it.
@@ -119,10 +129,14 @@ TEST(FormatTable, OutputChoicesInWindowOrderWithTheirNames) {
     EXPECT_EQ(found->Choice, e.choice);
     EXPECT_STREQ(OutputChoiceOf(e.choice).CliName, e.cli);
     TTrelvi engine;
-    engine.UseLzw = !e.lzw;
+    engine.UseLzw = !lzw;
+    engine.OutCodec = Compression::Zstd;
+    engine.CompressionLevel = 3;
     SetOutputType(engine, e.choice);
     EXPECT_EQ(engine.OutInfo.ImageType, e.type) << e.cli;
-    EXPECT_EQ(engine.UseLzw, e.lzw) << e.cli;
+    EXPECT_EQ(engine.UseLzw, lzw) << e.cli;
+    EXPECT_EQ(engine.OutCodec, lzw ? Compression::None : e.codec) << e.cli;
+    EXPECT_EQ(engine.CompressionLevel, 3) << "the user's level stays";
     // Every output type has a writer.
     EXPECT_NE(FindFormat(e.type), nullptr) << e.cli;
   }
@@ -137,27 +151,39 @@ TEST(FormatTable, OutputNamesAndTheBigTiffThresholds) {
   const struct {
     FileType type;
     std::uint64_t bytes;
-    bool lzw, force;
+    Compression codec;
+    bool force;
     const char* name;
     bool large;
   } cases[] = {
-      {FileType::TIF, 0, false, false, "out.tif", false},
-      {FileType::TIF, limit, false, false, "out.tif", false},
-      {FileType::TIF, limit + 1, false, false, "out.big.tif", true},
-      {FileType::TIF, lzwLimit + 1, false, false, "out.tif", false},
-      {FileType::TIF, lzwLimit, true, false, "out.tif", false},
-      {FileType::TIF, lzwLimit + 1, true, false, "out.big.tif", true},
-      {FileType::TIF, 12, false, true, "out.big.tif", true},
-      {FileType::TIF, UINT64_MAX, false, false, "out.big.tif", true},
+      {FileType::TIF, 0, Compression::None, false, "out.tif", false},
+      {FileType::TIF, limit, Compression::None, false, "out.tif", false},
+      {FileType::TIF, limit + 1, Compression::None, false, "out.big.tif", true},
+      {FileType::TIF, lzwLimit + 1, Compression::None, false, "out.tif", false},
+      {FileType::TIF, lzwLimit, Compression::Lzw, false, "out.tif", false},
+      {FileType::TIF, lzwLimit + 1, Compression::Lzw, false, "out.big.tif",
+       true},
+      // Deflate and ZSTD sizes are unknown up front too: the LZW rule.
+      {FileType::TIF, lzwLimit, Compression::Deflate, false, "out.tif", false},
+      {FileType::TIF, lzwLimit + 1, Compression::Deflate, false, "out.big.tif",
+       true},
+      {FileType::TIF, lzwLimit, Compression::Zstd, false, "out.tif", false},
+      {FileType::TIF, lzwLimit + 1, Compression::Zstd, false, "out.big.tif",
+       true},
+      {FileType::TIF, 12, Compression::None, true, "out.big.tif", true},
+      {FileType::TIF, 12, Compression::Zstd, true, "out.big.tif", true},
+      {FileType::TIF, UINT64_MAX, Compression::None, false, "out.big.tif",
+       true},
       // RAW and KRO have no size limit and no larger flavour.
-      {FileType::RAW, UINT64_MAX, true, true, "out.raw", false},
-      {FileType::KRO4, UINT64_MAX, true, true, "out.kro", false},
+      {FileType::RAW, UINT64_MAX, Compression::Lzw, true, "out.raw", false},
+      {FileType::KRO4, UINT64_MAX, Compression::Deflate, true, "out.kro",
+       false},
   };
   for (const auto& c : cases) {
     OutputRequest request;
     request.BaseName = "/o/out";
     request.PixelBytes = c.bytes;
-    request.Codec = c.lzw ? Compression::Lzw : Compression::None;
+    request.Codec = c.codec;
     request.ForceLarge = c.force;
     const OutputName got = FindFormat(c.type)->NameOutput(request);
     EXPECT_EQ(got.FileName, std::string("/o/") + c.name) << c.bytes;

@@ -243,6 +243,55 @@ TEST_F(ParametersTest, TheOutputButtonsSetTheEnginesOutputType) {
   }
 }
 
+// The buttons are the format table's choices, captions in its order, and
+// each sets the engine as the table says; none overlaps another or leaves
+// its box, and the band below them keeps its order.
+TEST_F(ParametersTest, TheOutputButtonsAreTheTablesChoices) {
+  const auto choices = OutputChoices();
+  ASSERT_EQ(w->OutputButtons.size(), choices.size());
+  for (std::size_t i = 0; i < choices.size(); ++i) {
+    const auto& [choice, button] = w->OutputButtons[i];
+    SCOPED_TRACE(choices[i].CliName);
+    EXPECT_EQ(choice, choices[i].Choice);
+    EXPECT_EQ(button->text().toStdString(), choices[i].Caption);
+    EXPECT_EQ(button->isChecked(), i == 0);
+    const QRect box = button->parentWidget()->rect();
+    EXPECT_TRUE(box.contains(button->geometry())) << i;
+    EXPECT_GE(button->width(), button->sizeHint().width()) << "clipped";
+    for (std::size_t j = 0; j < i; ++j)
+      EXPECT_FALSE(
+          button->geometry().intersects(w->OutputButtons[j].second->geometry()))
+          << j;
+    w->MainEngine.CompressionLevel = 0;
+    button->setChecked(true);
+    w->SetOutputType();
+    EXPECT_EQ(w->MainEngine.OutInfo.ImageType, choices[i].Type);
+    const Compression codec =
+        w->MainEngine.UseLzw ? Compression::Lzw : w->MainEngine.OutCodec;
+    EXPECT_EQ(codec, choices[i].Codec);
+    EXPECT_EQ(w->MainEngine.CompressionLevel, 0) << "the window's default";
+  }
+  const QWidget* box = w->OutputButtons.front().second->parentWidget();
+  EXPECT_LE(box->geometry().bottom(), w->EditOutputFolder->y() - 18);
+  EXPECT_LT(w->EditOutputFolder->geometry().bottom(), w->btStart->y());
+  EXPECT_LE(w->btStart->geometry().bottom(), w->POutput->height());
+}
+
+TEST_F(ParametersTest, ADeflateOutputIsWrittenFromTheWindow) {
+  w->btConvertClick();
+  const std::string in = MakeTiff("pano.tif", 120, 90);
+  Open(in);
+  const std::string out = dir.File("out");
+  std::filesystem::create_directory(out);
+  Drop({out}, 500);
+  w->OutputButton(OutputChoice::TifDeflate)->setChecked(true);
+  QTest::mouseClick(w->btStart, Qt::LeftButton);
+  EXPECT_EQ(w->StatusText(), "Operation completed successfully");
+  const auto img = ReadTiff(out + "/pano.tif");
+  EXPECT_EQ(img.Compression, 8);
+  EXPECT_EQ(img.Pixels, ReadTiff(in).Pixels);
+}
+
 TEST_F(ParametersTest, AVanishedOutputDirectoryStopsStart) {
   w->btConvertClick();
   Open(MakeTiff("pano.tif", 20, 20));

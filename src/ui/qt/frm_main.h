@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/trelvi.h"
@@ -107,7 +108,11 @@ class TFrmMain : public QWidget {
   TIntEdit *jvMergeX, *jvMergeY;
 
   QFrame* POutput;
+  // One button per output choice, in the table's order; the four named
+  // ones point into it.
+  std::vector<std::pair<rules::OutputChoice, QRadioButton*>> OutputButtons;
   QRadioButton *rbTif, *rbTifLzw, *rbRaw, *rbKro;
+  QRadioButton* OutputButton(rules::OutputChoice choice) const;
   QLineEdit* EditOutputFolder;
   QPushButton* sbOutputFolder;
   QPushButton* btStart;

@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QToolButton>
+#include <algorithm>
 
 #include "ui/qt/artwork.h"
 #include "ui/qt/frm_main.h"
@@ -193,30 +194,53 @@ void TFrmMain::BuildOutput() {
   POutput = new QFrame(this);
   POutput->setGeometry(0, 443, kClientWidth, 146);
 
+  // The output choices of the format table, four to a row in its order;
+  // each column as wide as its widest caption, the columns spread over the
+  // box. A second row takes room from the gaps below, not from the window.
   auto* format = new QGroupBox(QStringLiteral(" Output format "), POutput);
-  format->setGeometry(12, 2, 402, 48);
-  rbTif = new QRadioButton(QStringLiteral("TIFF"), format);
-  rbTif->setGeometry(16, 20, 80, 20);
-  rbTif->setChecked(true);
-  rbTifLzw = new QRadioButton(QStringLiteral("TIFF (LZW)"), format);
-  rbTifLzw->setGeometry(104, 20, 110, 20);
-  rbRaw = new QRadioButton(QStringLiteral("RAW"), format);
-  rbRaw->setGeometry(222, 20, 80, 20);
-  rbKro = new QRadioButton(QStringLiteral("KRO"), format);
-  rbKro->setGeometry(310, 20, 80, 20);
+  constexpr int kPerRow = 4, kBoxWidth = 402, kInset = 16, kRowPitch = 19;
+  for (const OutputChoiceRow& row : OutputChoices())
+    OutputButtons.emplace_back(
+        row.Choice, new QRadioButton(QString::fromUtf8(row.Caption), format));
+  const int count = static_cast<int>(OutputButtons.size());
+  const int rows = (count + kPerRow - 1) / kPerRow;
+  int columnWidth[kPerRow] = {};
+  for (int i = 0; i < count; ++i)
+    columnWidth[i % kPerRow] = std::max(
+        columnWidth[i % kPerRow], OutputButtons[i].second->sizeHint().width());
+  int used = 0;
+  for (int w : columnWidth) used += w;
+  const int gap = std::max(4, (kBoxWidth - 2 * kInset - used) / (kPerRow - 1));
+  for (int i = 0; i < count; ++i) {
+    int x = kInset;
+    for (int c = 0; c < i % kPerRow; ++c) x += columnWidth[c] + gap;
+    OutputButtons[i].second->setGeometry(
+        x, rows == 1 ? 20 : 17 + (i / kPerRow) * kRowPitch,
+        columnWidth[i % kPerRow], rows == 1 ? 20 : kRowPitch);
+  }
+  const int boxHeight = rows == 1 ? 48 : 22 + rows * kRowPitch;
+  format->setGeometry(12, 2, kBoxWidth, boxHeight);
+  const int shift = boxHeight - 48;
+  OutputButtons.front().second->setChecked(true);
+  rbTif = OutputButton(rules::OutputChoice::Tif);
+  rbTifLzw = OutputButton(rules::OutputChoice::TifLzw);
+  rbRaw = OutputButton(rules::OutputChoice::Raw);
+  rbKro = OutputButton(rules::OutputChoice::Kro);
 
-  Label(QStringLiteral("Output directory"), POutput, QRect(12, 56, 200, 18));
-  EditOutputFolder = PathField(POutput, QRect(12, 74, 374, 24));
+  Label(QStringLiteral("Output directory"), POutput,
+        QRect(12, 56 + shift, 200, 18));
+  EditOutputFolder = PathField(POutput, QRect(12, 74 + shift, 374, 24));
   EditOutputFolder->setToolTip(
       QStringLiteral("Double-click to write beside the input file"));
   EditOutputFolder->installEventFilter(this);
   sbOutputFolder = new QPushButton(QStringLiteral("..."), POutput);
-  sbOutputFolder->setGeometry(390, 74, 24, 24);
+  sbOutputFolder->setGeometry(390, 74 + shift, 24, 24);
   connect(sbOutputFolder, &QPushButton::clicked, this,
           [this] { sbOutputFolderClick(); });
 
   btStart = new QPushButton(QStringLiteral("Start"), POutput);
-  btStart->setGeometry(314, 108, 100, 30);
+  // Below the folder, yet inside the band.
+  btStart->setGeometry(314, std::min(108 + shift, 146 - 32), 100, 30);
   btStart->setFont(Bold(font()));
   connect(btStart, &QPushButton::clicked, this, [this] { btStartClick(); });
 }

@@ -44,10 +44,15 @@ void TFrmMain::jvSplitWidthChange(QObject* sender) {
 }
 
 rules::OutputChoice TFrmMain::OutputChoice() const {
-  if (rbTifLzw->isChecked()) return rules::OutputChoice::TifLzw;
-  if (rbRaw->isChecked()) return rules::OutputChoice::Raw;
-  if (rbKro->isChecked()) return rules::OutputChoice::Kro;
-  return rules::OutputChoice::Tif;
+  for (const auto& [choice, button] : OutputButtons)
+    if (button->isChecked()) return choice;
+  return OutputChoices().front().Choice;
+}
+
+QRadioButton* TFrmMain::OutputButton(rules::OutputChoice choice) const {
+  for (const auto& [c, button] : OutputButtons)
+    if (c == choice) return button;
+  return nullptr;
 }
 
 void TFrmMain::SetOutputType() {

@@ -102,10 +102,21 @@ ParallelStripWriter::ParallelStripWriter(TIFF* out, std::size_t rowBytes,
   TIFFGetField(out, TIFFTAG_COMPRESSION, &compression);
   TIFFGetFieldDefaulted(out, TIFFTAG_PHOTOMETRIC, &photometric);
   std::uint16_t predictor = PREDICTOR_NONE, fillOrder = FILLORDER_MSB2LSB;
-  if (compression == COMPRESSION_LZW) {
-    TIFFGetFieldDefaulted(out, TIFFTAG_PREDICTOR, &predictor);
+  const bool predicts = compression == COMPRESSION_LZW ||
+                        compression == COMPRESSION_ADOBE_DEFLATE ||
+                        compression == COMPRESSION_DEFLATE ||
+                        compression == COMPRESSION_ZSTD;
+  if (predicts) TIFFGetFieldDefaulted(out, TIFFTAG_PREDICTOR, &predictor);
+  if (compression == COMPRESSION_LZW)
     TIFFGetFieldDefaulted(out, TIFFTAG_FILLORDER, &fillOrder);
-  }
+  // The codec's level, so that each strip is packed as the output's own
+  // codec would pack it.
+  int zipLevel = 0, zstdLevel = 0;
+  if (compression == COMPRESSION_ADOBE_DEFLATE ||
+      compression == COMPRESSION_DEFLATE)
+    TIFFGetField(out, TIFFTAG_ZIPQUALITY, &zipLevel);
+  if (compression == COMPRESSION_ZSTD)
+    TIFFGetField(out, TIFFTAG_ZSTD_LEVEL, &zstdLevel);
   const bool ownLzw = compression == COMPRESSION_LZW &&
                       predictor == PREDICTOR_NONE &&
                       fillOrder == FILLORDER_MSB2LSB && !TIFFIsByteSwapped(out);
@@ -130,6 +141,11 @@ ParallelStripWriter::ParallelStripWriter(TIFF* out, std::size_t rowBytes,
       TIFFSetField(w->scratch, TIFFTAG_COMPRESSION, compression);
       TIFFSetField(w->scratch, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
       TIFFSetField(w->scratch, TIFFTAG_PHOTOMETRIC, photometric);
+      if (predictor != PREDICTOR_NONE)
+        TIFFSetField(w->scratch, TIFFTAG_PREDICTOR, predictor);
+      if (zipLevel != 0) TIFFSetField(w->scratch, TIFFTAG_ZIPQUALITY, zipLevel);
+      if (zstdLevel != 0)
+        TIFFSetField(w->scratch, TIFFTAG_ZSTD_LEVEL, zstdLevel);
     }
     workers_.push_back(std::move(w));
   }

@@ -2,6 +2,7 @@
 
 #include <tiffio.h>
 
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -43,9 +44,13 @@ class TiffReader : public ImageReader {
 
 class TiffWriter : public ImageWriter {
  public:
-  TiffWriter(TiffHandle tiff, bool parallel) : tiff_(std::move(tiff)) {
+  // copyBytes: the row size when libtiff would difference the caller's row
+  // in place (the predictor does), else 0.
+  TiffWriter(TiffHandle tiff, bool parallel, std::uint32_t copyBytes)
+      : tiff_(std::move(tiff)) {
     if (parallel)
       strips_ = ParallelStripWriter::Create(tiff_.get(), CompressionThreads());
+    if (!strips_ && copyBytes > 0) copy_.resize(copyBytes);
   }
   ~TiffWriter() override {
     // The compressing threads write into the handle: they stop first.
@@ -55,8 +60,12 @@ class TiffWriter : public ImageWriter {
   bool WriteRow(std::uint32_t row, const std::uint8_t* data) override {
     if (!tiff_) return false;
     if (strips_) return strips_->Submit(row, data);
-    return TIFFWriteScanline(tiff_.get(), const_cast<std::uint8_t*>(data), row,
-                             0) == 1;
+    std::uint8_t* bytes = const_cast<std::uint8_t*>(data);
+    if (!copy_.empty()) {
+      std::memcpy(copy_.data(), data, copy_.size());
+      bytes = copy_.data();
+    }
+    return TIFFWriteScanline(tiff_.get(), bytes, row, 0) == 1;
   }
 
   FinishResult Finish() override {
@@ -76,9 +85,25 @@ class TiffWriter : public ImageWriter {
 
  private:
   TiffHandle tiff_;
-  // LZW rows compressed on several threads; null otherwise.
+  // Rows compressed on several threads; null otherwise.
   std::unique_ptr<ParallelStripWriter> strips_;
+  // The row handed to libtiff when it must not touch the caller's.
+  std::vector<std::uint8_t> copy_;
 };
+
+std::uint16_t CompressionTag(Compression codec) {
+  switch (codec) {
+    case Compression::Lzw:
+      return COMPRESSION_LZW;
+    case Compression::Deflate:
+      return COMPRESSION_ADOBE_DEFLATE;
+    case Compression::Zstd:
+      return COMPRESSION_ZSTD;
+    case Compression::None:
+      break;
+  }
+  return COMPRESSION_NONE;
+}
 
 }  // namespace
 
@@ -151,14 +176,16 @@ OutputName NameOutput(const OutputRequest& request) {
   // bytes of 16-bit photographs) grow by up to half again, and a classic
   // TIFF cannot pass 4 GiB. Such an output would fail after gigabytes of
   // work, so an LZW output that could grow past the limit is a BigTIFF.
-  // The metadata is stored as it is, beside the pixels.
+  // The metadata is stored as it is, beside the pixels. Compressed outputs
+  // (LZW, Deflate, ZSTD) may outgrow their pixels: their size is not known
+  // before the rows are written.
   const bool metadataPasses = request.MetadataBytes > kBigTiffThreshold;
   const std::uint64_t room =
       metadataPasses ? 0 : kBigTiffThreshold - request.MetadataBytes;
-  const bool lzwMayOutgrow =
-      request.Codec == Compression::Lzw && request.PixelBytes > room / 3 * 2;
+  const bool mayOutgrow =
+      request.Codec != Compression::None && request.PixelBytes > room / 3 * 2;
   if (request.ForceLarge || metadataPasses || request.PixelBytes > room ||
-      lzwMayOutgrow)
+      mayOutgrow)
     return OutputName{request.BaseName + ".big.tif", true};
   return OutputName{request.BaseName + ".tif", false};
 }
@@ -179,9 +206,16 @@ std::unique_ptr<ImageWriter> CreateWriter(const WriterOptions& options) {
   TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, options.Bits);
   TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, options.Channels);
   TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, 1);
-  const bool lzw = options.Codec == Compression::Lzw;
-  TIFFSetField(t, TIFFTAG_COMPRESSION,
-               lzw ? COMPRESSION_LZW : COMPRESSION_NONE);
+  const bool compressed = options.Codec != Compression::None;
+  TIFFSetField(t, TIFFTAG_COMPRESSION, CompressionTag(options.Codec));
+  if (compressed && options.Predictor)
+    TIFFSetField(t, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+  if (options.Codec == Compression::Deflate)
+    TIFFSetField(t, TIFFTAG_ZIPQUALITY,
+                 options.Level > 0 ? options.Level : kDeflateDefaultLevel);
+  if (options.Codec == Compression::Zstd)
+    TIFFSetField(t, TIFFTAG_ZSTD_LEVEL,
+                 options.Level > 0 ? options.Level : kZstdDefaultLevel);
   TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
   TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
   TIFFSetField(t, TIFFTAG_XRESOLUTION, 240.0);
@@ -195,10 +229,12 @@ std::unique_ptr<ImageWriter> CreateWriter(const WriterOptions& options) {
     std::filesystem::remove(options.FileName, ec);
     return nullptr;
   }
-  // Compression is the slow part of an LZW output; spread it over the
+  // Compression is the slow part of a compressed output; spread it over the
   // processors when rows are wide enough to be worth handing over.
-  const bool parallel = lzw && options.RowBytes >= kParallelRowBytes;
-  return std::make_unique<TiffWriter>(std::move(tiff), parallel);
+  const bool parallel = compressed && options.RowBytes >= kParallelRowBytes;
+  return std::make_unique<TiffWriter>(
+      std::move(tiff), parallel,
+      compressed && options.Predictor ? options.RowBytes : 0);
 }
 
 }  // namespace trelvi::tiff

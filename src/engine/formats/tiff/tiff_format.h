@@ -23,6 +23,10 @@ inline constexpr std::uint64_t kBigTiffThreshold = 4000000000ull;
 // Rows at least this wide are compressed on several threads.
 inline constexpr std::uint32_t kParallelRowBytes = 16384;
 
+// The levels Deflate and ZSTD outputs use unless told otherwise.
+inline constexpr int kDeflateDefaultLevel = 6;
+inline constexpr int kZstdDefaultLevel = 9;
+
 // Silences libtiff's warnings and errors; the program reports its own.
 void Initialize();
 
@@ -35,8 +39,9 @@ std::unique_ptr<ImageReader> OpenReader(const std::string& fileName,
                                         const TFileInfo& info);
 
 // ".tif", or ".big.tif" for a BigTIFF: when forced, when the pixels pass
-// kBigTiffThreshold, or when LZW could make them pass it (LZW grows samples
-// without repeats by up to half again).
+// kBigTiffThreshold, or when a codec could make them pass it (LZW grows
+// samples without repeats by up to half again; the compressed size of any
+// codec is unknown when the file is created).
 OutputName NameOutput(const OutputRequest& request);
 
 // Null when the file cannot be created; no empty file is left then.
