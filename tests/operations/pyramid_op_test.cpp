@@ -160,6 +160,31 @@ TEST(PyramidImage, TilesEqualTheBuilderFedTheInputPixels) {
   }
 }
 
+TEST(PyramidImage, OnePixelAndOnePixelWideImages) {
+  const std::pair<std::uint32_t, std::uint32_t> sizes[] = {
+      {1, 1}, {1, 37}, {37, 1}};
+  for (const auto& [w, h] : sizes) {
+    SCOPED_TRACE(testing::Message() << w << " x " << h);
+    TempDir dir;
+    const auto img = MakeInput(dir, InputKind::Raw, w, h, 8);
+    TTrelvi engine;
+    HookRecorder hooks(engine);
+    Describe(engine, img.FileName);
+    PyramidRequest r;
+    r.OutDir = dir.File("out");
+    fs::create_directory(r.OutDir);
+    r.TileSize = 64;
+    r.Format = TileFormat::Png;
+    ASSERT_TRUE(PyramidImage(engine, r))
+        << testing::PrintToString(hooks.Errors);
+    const auto tiles =
+        Tree(dir.File("out/" + GetBaseName(img.FileName) + "_files"));
+    EXPECT_EQ(tiles.size(),
+              static_cast<std::size_t>(pyramid::LevelCount(w, h)));
+    EXPECT_EQ(tiles, ReferenceTiles(dir, MakePixels(w, h, 3, 8), w, h, 3, r));
+  }
+}
+
 TEST(PyramidImage, AbortLeavesNothingBehind) {
   TempDir dir;
   const auto img = MakeInput(dir, InputKind::Raw, 300, 200, 8);
