@@ -54,6 +54,7 @@ struct App {
   CLI::App* Split = nullptr;
   CLI::App* Merge = nullptr;
   CLI::App* Resize = nullptr;
+  CLI::App* Pyramid = nullptr;
 
   explicit App(Arguments& args) {
     Root.set_version_flag("--version", std::string("trelvi ") + kVersion);
@@ -110,6 +111,32 @@ struct App {
                      "Tile files (names carry _x<col>y<row>)")
         ->required();
     AddCommon(Merge, common, true);
+
+    Pyramid = Root.add_subcommand(
+        "pyramid", "Publish an image as a Deep Zoom tile pyramid for the web");
+    Pyramid->add_option("INPUT", args.Input, "Input image")->required();
+    Pyramid->add_option("-o,--output-dir", common.OutputDir,
+                        "Output folder (default: the input's folder)");
+    Pyramid
+        ->add_option("--tile-size", args.PyramidTileSize,
+                     "Tile side without overlap, 64 to 4096")
+        ->check(CLI::Range(64, 4096))
+        ->default_str("254");
+    Pyramid
+        ->add_option("--overlap", args.PyramidOverlap,
+                     "Pixels shared with each neighbour tile, 0 to 16")
+        ->check(CLI::Range(0, 16))
+        ->default_str("1");
+    Pyramid->add_option("--tile-format", args.TileFormat, "jpg or png")
+        ->check(CLI::IsMember({"jpg", "png"}))
+        ->default_str("jpg");
+    Pyramid->add_option("--quality", args.Quality, "JPEG quality, 1 to 100")
+        ->check(CLI::Range(1, 100))
+        ->default_str("90");
+    Pyramid->add_flag("-y,--overwrite", common.Overwrite,
+                      "Replace an existing pyramid without asking");
+    Pyramid->add_flag("-q,--quiet", common.Quiet, "No progress display");
+    AddCommon(Pyramid, common, false);
   }
 
   Command Parsed() const {
@@ -118,6 +145,7 @@ struct App {
     if (Split->parsed()) return Command::Split;
     if (Merge->parsed()) return Command::Merge;
     if (Resize->parsed()) return Command::Resize;
+    if (Pyramid->parsed()) return Command::Pyramid;
     return Command::Info;
   }
 };

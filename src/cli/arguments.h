@@ -20,7 +20,7 @@ struct Size {
 // "WxH" with positive 32-bit values.
 std::optional<Size> ParseSize(const std::string& text);
 
-enum class Command { Info, Convert, Crop, Split, Merge, Resize };
+enum class Command { Info, Convert, Crop, Split, Merge, Resize, Pyramid };
 
 // Options every command that writes an output shares.
 struct Common {
@@ -44,6 +44,11 @@ struct Arguments {
   Size RawSize;                                      // --raw-size, checked
   std::int32_t ResizeWidth = 0;
   bool Fast = false;
+  // pyramid, in the limits the parser checks
+  std::uint32_t PyramidTileSize = 254;
+  std::uint32_t PyramidOverlap = 1;
+  std::string TileFormat = "jpg";
+  int Quality = 90;
 };
 
 // Parses and checks the command line. Returns the exit status when the

@@ -7,6 +7,8 @@
 #include "engine/format_table.h"
 #include "engine/trelvi.h"
 #include "engine/utils.h"
+#include "operations/pyramid/viewer_page.h"
+#include "operations/pyramid_op.h"
 #include "resize/resize_pipeline.h"
 #include "ui/metadata_info.h"
 #include "ui/window_rules.h"
@@ -197,6 +199,46 @@ int Resize(Runner& r, const std::string& input, std::int32_t width, bool fast,
                   &e.InInfo);
 }
 
+// The viewer's script: the build tree's copy (from the setup script) when
+// the program runs from there, else the installed one.
+std::string ViewerScript() {
+  const char* const candidates[] = {
+#ifdef TRELVI_VIEWER_SCRIPT_BUILD
+      TRELVI_VIEWER_SCRIPT_BUILD,
+#endif
+#ifdef TRELVI_VIEWER_SCRIPT_INSTALL
+      TRELVI_VIEWER_SCRIPT_INSTALL,
+#endif
+      "/usr/share/trelvi/openseadragon.min.js"};
+  for (const char* path : candidates)
+    if (FileExists(path)) return path;
+  return {};
+}
+
+int Pyramid(Runner& r, const Arguments& args) {
+  if (!r.LoadInput(args.Input)) return r.Finish(false);
+  const std::string& outDir = args.Options.OutputDir;
+  std::error_code ec;
+  if (!outDir.empty() && !std::filesystem::is_directory(outDir, ec)) {
+    r.Ui().ShowMessageBox("Output directory doesn't exists");
+    return r.Finish(false);
+  }
+  PyramidRequest request;
+  request.OutDir = outDir;
+  request.TileSize = args.PyramidTileSize;
+  request.Overlap = args.PyramidOverlap;
+  request.Format = args.TileFormat == "png" ? pyramid::TileFormat::Png
+                                            : pyramid::TileFormat::Jpeg;
+  request.Quality = args.Quality;
+  request.ViewerScript = ViewerScript();
+  if (request.ViewerScript.empty())
+    std::fprintf(stderr,
+                 "Warning: %s not found; the pyramid is written without its "
+                 "page\n",
+                 pyramid::kViewerScriptName);
+  return r.Finish(PyramidImage(r.Engine(), request));
+}
+
 }  // namespace
 
 int RunCommand(const Arguments& args) {
@@ -217,6 +259,8 @@ int RunCommand(const Arguments& args) {
     case Command::Resize:
       return Resize(runner, args.Input, args.ResizeWidth, args.Fast,
                     args.Options);
+    case Command::Pyramid:
+      return Pyramid(runner, args);
   }
   return kUsage;
 }

@@ -464,6 +464,51 @@ TEST(Cli, SplitAndMergeRoundTrip) {
   EXPECT_EQ(test::ReadBytes(merged.File("big_700X300.raw")), pixels);
 }
 
+TEST(Cli, PyramidWritesTheDescriptorAndTilesAndChecksItsLimits) {
+  TempDir dir, out;
+  const std::string raw = WriteRaw(dir, "p_300X200.raw", 300, 200);
+  const std::vector<std::vector<std::string>> usage = {
+      {"pyramid", raw, "--tile-size", "63"},
+      {"pyramid", raw, "--tile-size", "4097"},
+      {"pyramid", raw, "--overlap", "17"},
+      {"pyramid", raw, "--overlap", "-1"},
+      {"pyramid", raw, "--quality", "0"},
+      {"pyramid", raw, "--quality", "101"},
+      {"pyramid", raw, "--tile-format", "gif"},
+      {"pyramid", raw, "-f", "tif"},
+  };
+  for (const auto& args : usage) {
+    const auto r = RunCli(dir, args);
+    EXPECT_EQ(r.Code, 2) << testing::PrintToString(args) << "\n" << r.Err;
+  }
+  EXPECT_EQ(fs::directory_iterator(dir.Path())->path(), raw)
+      << "nothing was written";
+
+  auto r = RunCli(dir, {"pyramid", raw, "-o", out.Dir(), "--tile-size", "64",
+                        "--overlap", "0", "--tile-format", "png", "-q"});
+  ASSERT_EQ(r.Code, 0) << r.Err;
+  const auto dzi = test::ReadBytes(out.File("p.dzi"));
+  EXPECT_EQ(std::string(dzi.begin(), dzi.end()),
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+            "<Image xmlns=\"http://schemas.microsoft.com/deepzoom/2008\" "
+            "Format=\"png\" Overlap=\"0\" TileSize=\"64\">\n"
+            "<Size Width=\"300\" Height=\"200\"/>\n"
+            "</Image>\n");
+  // Level 9 is full size: 5 x 4 tiles of 64.
+  EXPECT_TRUE(fs::exists(out.File("p_files/9/4_3.png")));
+  EXPECT_FALSE(fs::exists(out.File("p_files/9/5_0.png")));
+  EXPECT_TRUE(fs::exists(out.File("p_files/0/0_0.png")));
+
+  // Again: the question is declined without -y, and the pyramid stays.
+  r = RunCli(dir, {"pyramid", raw, "-o", out.Dir()});
+  EXPECT_EQ(r.Code, 1);
+  EXPECT_TRUE(fs::exists(out.File("p_files/9/4_3.png")));
+  r = RunCli(dir, {"pyramid", raw, "-o", out.Dir(), "-y", "-q"});
+  EXPECT_EQ(r.Code, 0) << r.Err;
+  EXPECT_TRUE(fs::exists(out.File("p_files/9/1_0.jpg")));
+  EXPECT_FALSE(fs::exists(out.File("p_files/9/4_3.png")));
+}
+
 TEST(Cli, ResizeScalesToTheWidthAndRefusesSmallImages) {
   TempDir dir, out;
   const std::string raw = WriteRaw(dir, "wide_10000X200.raw", 10000, 200);
