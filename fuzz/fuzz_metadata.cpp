@@ -7,8 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "engine/image_metadata.h"
 #include "engine/formats/tiff/tiff_metadata.h"
+#include "engine/image_metadata.h"
 #include "fuzz_common.h"
 #include "memory_tiff.h"
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/naming.h"
 #include "engine/utils.h"
 #include "fuzz_common.h"
-#include "engine/naming.h"
 #include "ui/window_rules.h"
 
 using namespace trelvi;

@@ -11,8 +11,8 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/image_metadata.h"
 #include "engine/formats/tiff/tiff_metadata.h"
+#include "engine/image_metadata.h"
 
 namespace trelvi::fuzz {
 

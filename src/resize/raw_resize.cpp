@@ -6,8 +6,8 @@
 #include <cmath>
 #include <limits>
 
-#include "engine/utils.h"
 #include "engine/naming.h"
+#include "engine/utils.h"
 #include "resize/imaging/image_data.h"
 
 namespace trelvi {

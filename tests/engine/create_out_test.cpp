@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <memory>
 
-#include "engine/image_metadata.h"
 #include "engine/format_table.h"
+#include "engine/image_metadata.h"
 #include "engine/trelvi.h"
 #include "engine/utils.h"
 #include "support/fixtures.h"

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/image_metadata.h"
 #include "engine/formats/tiff/tiff_metadata.h"
+#include "engine/image_metadata.h"
 #include "support/fixtures.h"
 
 namespace trelvi {

@@ -17,9 +17,9 @@
 #include <filesystem>
 #include <random>
 
+#include "engine/naming.h"
 #include "engine/trelvi.h"
 #include "engine/utils.h"
-#include "engine/naming.h"
 #include "operations/ops_fixtures.h"
 #include "support/hand_tiff.h"
 #include "support/hook_recorder.h"
