@@ -31,6 +31,8 @@ void AddCommon(CLI::App* cmd, Common& c, bool withOutput) {
     cmd->add_flag("-y,--overwrite", c.Overwrite,
                   "Replace an existing output file without asking");
     cmd->add_flag("-q,--quiet", c.Quiet, "No progress display");
+    cmd->add_flag("--sync", c.Sync,
+                  "Flush each output to the disk before it takes its name");
   }
   cmd->add_option("--raw-size", c.RawSize,
                   "WxH of a RAW input whose name carries no usable size");
