@@ -119,6 +119,7 @@ class TFrmMain : public QWidget {
   QPushButton* Button1;
   QLabel* lbNewVersion;
   QCheckBox* cbCheckForUpdates;
+  QCheckBox* cbSyncOutputs;
 
   QFrame* PProgress;
   QLabel* lbProgressInfo;

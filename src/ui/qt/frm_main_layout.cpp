@@ -213,6 +213,13 @@ void TFrmMain::BuildOutput() {
   connect(sbOutputFolder, &QPushButton::clicked, this,
           [this] { sbOutputFolderClick(); });
 
+  cbSyncOutputs =
+      new QCheckBox(QStringLiteral("Sync outputs to disk"), POutput);
+  cbSyncOutputs->setGeometry(12, 113, 200, 20);
+  cbSyncOutputs->setToolTip(
+      QStringLiteral("Flush each finished file to the disk, so that it "
+                     "survives a power cut (slower)"));
+
   btStart = new QPushButton(QStringLiteral("Start"), POutput);
   btStart->setGeometry(314, 108, 100, 30);
   btStart->setFont(Bold(font()));
