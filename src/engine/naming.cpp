@@ -146,4 +146,9 @@ std::string FindTileFile(const std::vector<std::string>& files,
   return std::string();
 }
 
+std::uint32_t TileCount(std::uint32_t imageSide, std::uint32_t tileSide) {
+  if (tileSide == 0) return 0;
+  return imageSide / tileSide + (imageSide % tileSide > 0 ? 1 : 0);
+}
+
 }  // namespace trelvi

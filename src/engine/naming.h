@@ -25,6 +25,10 @@ std::string SizeSuffix(std::uint64_t width, std::uint64_t height);
 // "_x<col>y<row>": the position suffix GetTilePosFromName reads back.
 std::string TilePositionSuffix(std::uint32_t col, std::uint32_t row);
 
+// Tiles of tileSide along an image side, the last one possibly narrower;
+// 0 for a tile side of 0.
+std::uint32_t TileCount(std::uint32_t imageSide, std::uint32_t tileSide);
+
 // 0 where a value cannot be read.
 void GetSizeFromName(const std::string& fileName, std::uint32_t& width,
                      std::uint32_t& height);

@@ -49,8 +49,7 @@ void TTrelvi::CropImage(std::int32_t x, std::int32_t y, std::int32_t w,
   OutInfo.Height = static_cast<std::uint32_t>(h);
   OutInfo.Metadata = InInfo.Metadata;
   std::string name = outDir + GetBaseName(InInfo.FileName);
-  if (OutInfo.ImageType == FileType::RAW)
-    name += "_" + std::to_string(w) + "X" + std::to_string(h);
+  if (OutInfo.ImageType == FileType::RAW) name += SizeSuffix(w, h);
   // A failed creation reported itself; declining to replace a file is no
   // failure of the crop.
   if (!run.CreateOutput(name)) return;

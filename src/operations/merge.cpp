@@ -172,8 +172,7 @@ void TTrelvi::MergeTiles(std::uint32_t cols, std::uint32_t rows,
   OutInfo.Width = static_cast<std::uint32_t>(grid.Width());
   OutInfo.Height = static_cast<std::uint32_t>(grid.Height());
   if (OutInfo.ImageType == FileType::RAW)
-    OutInfo.FileName += "_" + std::to_string(grid.Width()) + "X" +
-                        std::to_string(grid.Height());
+    OutInfo.FileName += SizeSuffix(grid.Width(), grid.Height());
   InInfo.Bits = grid.Bits;
   // Merge has always hidden its progress box last, after the output was
   // completed or deleted.

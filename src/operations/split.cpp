@@ -29,8 +29,8 @@ struct SplitGrid {
     TileH = std::max<std::uint32_t>(1, std::min(tileH, height));
     LastW = width % TileW;
     LastH = height % TileH;
-    Cols = width / TileW + (LastW > 0 ? 1 : 0);
-    Rows = height / TileH + (LastH > 0 ? 1 : 0);
+    Cols = TileCount(width, TileW);
+    Rows = TileCount(height, TileH);
   }
   std::uint32_t WidthOf(std::uint32_t col) const {
     return col == Cols && LastW > 0 ? LastW : TileW;
@@ -54,9 +54,8 @@ using TileEngines = std::vector<std::unique_ptr<TTrelvi>>;
     TTrelvi& tile = *tiles[col];
     tile.ForceBigTiff = e.ForceBigTiff;
     tile.InInfo = e.InInfo;  // the depth and the name that must not be hit
-    tile.OutInfo.FileName = prefix + std::to_string(grid.WidthOf(col)) + "X" +
-                            std::to_string(lines) + "_x" + std::to_string(col) +
-                            "y" + std::to_string(row);
+    tile.OutInfo.FileName = prefix + SizeSuffix(grid.WidthOf(col), lines) +
+                            TilePositionSuffix(col, row);
     tile.OutInfo.Width = grid.WidthOf(col);
     tile.OutInfo.Height = lines;
     tile.OutInfo.Metadata = e.InInfo.Metadata;  // every tile keeps it
@@ -127,7 +126,7 @@ void TTrelvi::SplitImage(std::uint32_t tileW, std::uint32_t tileH,
   if (!run.OpenInput()) return ops::Fail(*this, "Error opening input file");
 
   const SplitGrid grid(tileW, tileH, InInfo.Width, InInfo.Height);
-  const std::string prefix = outDir + GetBaseName(InInfo.FileName) + "_";
+  const std::string prefix = outDir + GetBaseName(InInfo.FileName);
 
   // The tile engines share the user-interface services so that output
   // creation can still ask.

@@ -101,9 +101,8 @@ void TRawResize::ResizeTile() {
                FastMethod ? rfNearest : rfLanczos, ScaleOptions);
   }
 
-  std::string name = folder + baseName + "_" + std::to_string(image.Width) +
-                     "X" + std::to_string(image.Height);
-  if (col != 0) name += "_x" + std::to_string(col) + "y" + std::to_string(row);
+  std::string name = folder + baseName + SizeSuffix(image.Width, image.Height);
+  if (col != 0) name += TilePositionSuffix(col, row);
   name += "." + ext;
   SaveRawImageFile(name, image);
   OutFileName = name;

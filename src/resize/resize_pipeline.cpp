@@ -32,10 +32,6 @@ std::uint32_t PassTileSide(std::uint32_t side) {
 }
 
 namespace {
-std::uint32_t TileCount(std::uint32_t side, std::uint32_t tile) {
-  if (tile == 0) return 0;
-  return side / tile + (side % tile > 0 ? 1 : 0);
-}
 
 // The sides of the tiles along one axis, as the split cuts them.
 std::vector<std::uint32_t> TileSides(std::uint32_t side, std::uint32_t tile,

@@ -149,11 +149,6 @@ MergeCheck CheckMergeCount(std::size_t count, std::uint32_t columns,
   return result;
 }
 
-std::uint32_t TileCount(std::uint32_t imageSide, std::uint32_t tileSide) {
-  if (tileSide == 0) return 0;
-  return imageSide / tileSide + (imageSide % tileSide > 0 ? 1 : 0);
-}
-
 std::uint32_t ClampTileSide(std::uint32_t requested, std::uint32_t imageSide) {
   std::uint32_t v = requested;
   if (v > imageSide) v = imageSide;

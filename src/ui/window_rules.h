@@ -65,8 +65,8 @@ using trelvi::GetOutputFolder;
 using trelvi::OutputChoice;
 using trelvi::SetOutputType;
 
-// Tile counts, each rounded up.
-std::uint32_t TileCount(std::uint32_t imageSide, std::uint32_t tileSide);
+// Tile counts, each rounded up: the split's own count.
+using trelvi::TileCount;
 
 // Tile side clamped as the window clamps it: not above the image side, not
 // above 30000, not below the field's minimum of 256.
