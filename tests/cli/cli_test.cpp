@@ -589,14 +589,17 @@ TEST(Cli, InterruptAbortsAndCleansUp) {
   fs::resize_file(input, 20000ull * 20000 * 3);
   const std::string output = dir.File("huge.kro");
   const auto r = RunCli(dir, {"convert", input, "-f", "kro"}, [&](pid_t pid) {
-    // Wait for the output to appear and grow, then press Ctrl-C.
-    for (int i = 0; i < 2000 && FileSizeByName(output) < (1 << 20); ++i)
+    // Wait for the output (under its partial name until it is whole) to
+    // appear and grow, then press Ctrl-C.
+    for (int i = 0; i < 2000 && FileSizeByName(output + ".partial") < (1 << 20);
+         ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     kill(pid, SIGINT);
   });
   EXPECT_EQ(r.Code, 1) << r.Err;
   EXPECT_EQ(r.LastErrLine(), "Operation aborted");
   EXPECT_FALSE(fs::exists(output));
+  EXPECT_FALSE(fs::exists(output + ".partial"));
   EXPECT_EQ(FileSizeByName(input), 20000ll * 20000 * 3);
 }
 
