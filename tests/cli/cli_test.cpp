@@ -266,6 +266,26 @@ TEST(Cli, ConvertWritesTheFileAndSaysSo) {
   EXPECT_TRUE(fs::exists(dir.File("p.kro")));
 }
 
+TEST(Cli, SyncWritesTheSameFileAndLeavesNoPartial) {
+  TempDir dir, plain, synced;
+  const std::string raw = WriteRaw(dir, "p_40X30.raw", 40, 30);
+  for (const char* f : {"tif", "tif-lzw", "raw", "kro"}) {
+    SCOPED_TRACE(f);
+    auto r = RunCli(dir, {"convert", raw, "-f", f, "-y", "-o", plain.Dir()});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    r = RunCli(dir,
+               {"convert", raw, "-f", f, "-y", "--sync", "-o", synced.Dir()});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+  }
+  for (const auto& e : fs::directory_iterator(plain.Path()))
+    EXPECT_EQ(test::ReadBytes(synced.File(e.path().filename().string())),
+              test::ReadBytes(e.path().string()))
+        << e.path();
+  EXPECT_EQ(std::distance(fs::directory_iterator(synced.Path()),
+                          fs::directory_iterator()),
+            3);  // p.tif twice, p_40X30.raw, p.kro
+}
+
 TEST(Cli, ExistingOutputIsKeptUnlessOverwriteIsGiven) {
   TempDir dir;
   const std::string raw = WriteRaw(dir, "p_4X3.raw", 4, 3);

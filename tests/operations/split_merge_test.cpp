@@ -333,6 +333,29 @@ TEST(MergeTiles, ATileOfAnotherDepthIsRefused) {
   EXPECT_FALSE(fs::exists(dir.Dir() + "m_d_8X2.raw"));
 }
 
+// A selected file is an input even when no position of the grid uses it:
+// the output never replaces it, whatever the answer to an overwrite.
+TEST(MergeTiles, ASelectedFileIsNeverOverwritten) {
+  TempDir in, tiles;
+  const auto img = test::MakeInput(in, InputKind::Raw, 20, 20, 8);
+  auto list = SplitInto(img, tiles.Dir(), FileType::RAW, 10, 10);
+  ASSERT_EQ(list.size(), 4u);
+  const std::string extra = tiles.Dir() + "pic.tif";
+  test::WriteBytes(extra, {1, 2, 3});
+  list.push_back(extra);
+  ScriptedUi ui;
+  ui.AnswerYesNo(MsgResult::Yes);
+  TTrelvi engine(ui);
+  engine.OutInfo.ImageType = FileType::TIF;
+  engine.MergeTiles(2, 2, list, tiles.Dir(), "");
+  EXPECT_TRUE(engine.Aborted);
+  EXPECT_EQ(ui.Texts(),
+            std::vector<std::string>{"Cannot overwrite input file"});
+  EXPECT_EQ(test::ReadBytes(extra), (std::vector<std::uint8_t>{1, 2, 3}));
+  EXPECT_FALSE(fs::exists(extra + ".partial"));
+  EXPECT_TRUE(engine.KeepFiles.empty());
+}
+
 TEST(MergeTiles, AbortLeavesNoOutputAndTheTilesUntouched) {
   TempDir in, tiles;
   const auto img = test::MakeInput(in, InputKind::Raw, 20, 40, 8);
