@@ -200,6 +200,7 @@ bool TTrelvi::OpenOutWriter(const OutputName& name) {
     Ui().ShowMessageBox("Write to file error");
     return false;
   }
+  outPartial_->WriterOpened();
   return true;
 }
 

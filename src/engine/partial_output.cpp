@@ -75,6 +75,12 @@ PartialStart PartialOutput::Begin(const std::string& finalName) {
   return PartialStart::Failed;
 }
 
+void PartialOutput::WriterOpened() {
+  if (!Active()) return;
+  const int fd = ::open(partial_.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd >= 0) ::close(fd);
+}
+
 bool PartialOutput::Commit(bool sync) {
   if (!Active()) return false;
   if (sync && !SyncPath(partial_, O_RDONLY)) {

@@ -136,7 +136,8 @@ class CrashSafeOutput : public testing::Test {
 
   std::vector<Operation> Operations(const std::string& out) const {
     std::vector<Operation> ops;
-    for (const char* f : {"tif", "tif-lzw", "raw", "kro"})
+    for (const char* f :
+         {"tif", "tif-lzw", "tif-deflate", "tif-zstd", "raw", "kro", "psd"})
       ops.push_back(
           {std::string("convert ") + f, {"convert", input_, "-f", f}, out});
     ops.push_back({"crop",
@@ -242,7 +243,9 @@ TEST_P(SigkillAtAnyMoment, LeavesWholeFilesOrNone) {
 
 INSTANTIATE_TEST_SUITE_P(EveryOperation, SigkillAtAnyMoment,
                          testing::Values("convert tif", "convert tif-lzw",
-                                         "convert raw", "convert kro", "crop",
+                                         "convert tif-deflate",
+                                         "convert tif-zstd", "convert raw",
+                                         "convert kro", "convert psd", "crop",
                                          "split", "merge", "resize"),
                          [](const testing::TestParamInfo<const char*>& info) {
                            std::string name = info.param;
