@@ -35,6 +35,8 @@ void AddCommon(CLI::App* cmd, Common& c, bool withOutput) {
                     "Compression level of tif-deflate (1-12, default 6) or "
                     "tif-zstd (1-19, default 9)")
         ->check(CLI::Range(1, 19));
+    cmd->add_flag("--sync", c.Sync,
+                  "Flush each output to the disk before it takes its name");
   }
   cmd->add_option("--raw-size", c.RawSize,
                   "WxH of a RAW input whose name carries no usable size");

@@ -27,6 +27,7 @@ struct Common {
   std::string Format = "tif";
   std::string OutputDir;
   bool Overwrite = false;
+  bool Sync = false;  // flush each output to the disk before it is final
   bool Quiet = false;
   std::string RawSize;
   int Bits = 0;

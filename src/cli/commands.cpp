@@ -30,6 +30,7 @@ class Runner {
         engine_(ui_),
         common_(common) {
     engine_.InitEngine();
+    engine_.SyncOutputs = common.Sync;
     ui_.Attach(engine_);
     engine_.CompressionLevel = common.Level;
   }
@@ -131,8 +132,8 @@ int Crop(Runner& r, const std::string& input, std::int64_t x, std::int64_t y,
               folder, "");
   // A declined overwrite ends the crop without a failure, but nothing was
   // written: a script must be able to trust exit status 0.
-  return r.Finish(!e.OutInfo.FileName.empty() && FileExists(e.OutInfo.FileName),
-                  &e.InInfo);
+  // A file of that name may be an older one that the crop left alone.
+  return r.Finish(e.OutCommitted && FileExists(e.OutInfo.FileName), &e.InInfo);
 }
 
 int Split(Runner& r, const std::string& input, const Size& tile) {
@@ -195,8 +196,7 @@ int Resize(Runner& r, const std::string& input, std::int32_t width, bool fast,
   e.OutInfo.FileName.clear();
   TResizePipeline pipeline(e);
   pipeline.DoResize(params);
-  return r.Finish(!e.OutInfo.FileName.empty() && FileExists(e.OutInfo.FileName),
-                  &e.InInfo);
+  return r.Finish(e.OutCommitted && FileExists(e.OutInfo.FileName), &e.InInfo);
 }
 
 // The viewer's script: the build tree's copy (from the setup script) when

@@ -6,6 +6,7 @@
 
 #include "engine/format_table.h"
 #include "engine/image_format.h"
+#include "engine/partial_output.h"
 #include "engine/trelvi.h"
 #include "engine/utils.h"
 
@@ -63,6 +64,7 @@ std::uint64_t GetFreeSpace(const std::string& directory) {
 // Every step reports its own failure; the first that fails ends the
 // creation, and nothing after it runs.
 bool TTrelvi::CreateOutFile(const std::string& baseName) {
+  OutCommitted = false;
   if (!ApplyOutputLayout()) return false;
   const OutputName name = ChooseOutputName(baseName);
   if (!CheckOutputTarget(name.FileName)) return false;
@@ -106,7 +108,10 @@ OutputName TTrelvi::ChooseOutputName(const std::string& baseName) const {
 // Not the input, not an existing file the user wants kept, and room for the
 // uncompressed pixels.
 bool TTrelvi::CheckOutputTarget(const std::string& name) {
-  if (SameFile(name, InInfo.FileName)) {
+  bool input = SameFile(name, InInfo.FileName);
+  for (const std::string& keep : KeepFiles)
+    input = input || SameFile(name, keep);
+  if (input) {
     Ui().ShowMessageDialog("Cannot overwrite input file", MsgIcon::Error,
                            MsgButtons::Ok);
     return false;
@@ -118,7 +123,7 @@ bool TTrelvi::CheckOutputTarget(const std::string& name) {
             "Output file exists. Do you want to overwrite it?",
             MsgIcon::Question, MsgButtons::YesNo) != MsgResult::Yes)
       return false;
-    std::remove(name.c_str());
+    // The old file stays until the finished output replaces it.
   }
 
   OutInfo.FileName = name;
@@ -159,9 +164,23 @@ bool TTrelvi::AllocateOutBuffer() {
   return true;
 }
 
+// The writer writes a partial file beside the final name; CloseOutFile
+// renames it once it is whole.
 bool TTrelvi::OpenOutWriter(const OutputName& name) {
+  switch (outPartial_->Begin(name.FileName)) {
+    case PartialStart::Ok:
+      break;
+    case PartialStart::Busy:
+      Ui().ShowMessageDialog("Output file is being written by another program",
+                             MsgIcon::Error, MsgButtons::Ok);
+      Aborted = true;
+      return false;
+    case PartialStart::Failed:
+      Ui().ShowMessageBox("Write to file error");
+      return false;
+  }
   WriterOptions options;
-  options.FileName = name.FileName;
+  options.FileName = outPartial_->PartialName();
   options.Width = OutInfo.Width;
   options.Height = OutInfo.Height;
   options.Bits = OutInfo.Bits;
@@ -177,9 +196,11 @@ bool TTrelvi::OpenOutWriter(const OutputName& name) {
   options.Metadata = OutInfo.Metadata.get();
   outWriter_ = FindFormat(OutInfo.ImageType)->CreateWriter(options);
   if (!outWriter_) {
+    outPartial_->Discard();
     Ui().ShowMessageBox("Write to file error");
     return false;
   }
+  outPartial_->WriterOpened();
   return true;
 }
 

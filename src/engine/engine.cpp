@@ -4,16 +4,19 @@
 
 #include "engine/format_table.h"
 #include "engine/image_format.h"
+#include "engine/partial_output.h"
 #include "engine/trelvi.h"
 #include "engine/utils.h"
 
 namespace trelvi {
 
-TTrelvi::TTrelvi(UiServices& ui) : ui_(&ui) {}
+TTrelvi::TTrelvi(UiServices& ui)
+    : ui_(&ui), outPartial_(std::make_unique<PartialOutput>()) {}
 
 TTrelvi::~TTrelvi() {
   CloseInFile();
-  CloseOutFile();
+  // An output nobody closed was not finished.
+  FinishOutFile(false);
 }
 
 void TTrelvi::InitEngine() {
@@ -64,7 +67,9 @@ void TTrelvi::CloseInFile() {
   }
 }
 
-bool TTrelvi::CloseOutFile() {
+bool TTrelvi::CloseOutFile() { return FinishOutFile(true); }
+
+bool TTrelvi::FinishOutFile(bool keep) {
   bool ok = true;
   if (OutOpen) {
     if (outWriter_) ok = outWriter_->Finish().Complete;
@@ -74,6 +79,15 @@ bool TTrelvi::CloseOutFile() {
   if (OutInfo.ScanLine) {
     if (OutInfo.ScanLine == outBuffer_.get()) outBuffer_.reset();
     OutInfo.ScanLine = nullptr;
+  }
+  // The writer has closed the file: only now is it whole.
+  if (outPartial_->Active()) {
+    if (keep && ok) {
+      ok = outPartial_->Commit(SyncOutputs);
+      OutCommitted = ok;
+    } else {
+      outPartial_->Discard();
+    }
   }
   return ok;
 }

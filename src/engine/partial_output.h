@@ -40,6 +40,13 @@ class PartialOutput {
   // rename and the folder after it, so that the promise holds across a
   // power cut, not only across a killed process. False when the file could
   // not be made final; it is then removed.
+  // To be called once the writer has opened the partial file. Opening an
+  // existing file for writing truncates it, and ext4 answers a truncation
+  // to zero by flushing the whole file at its next close: the finished
+  // output would wait for the disk as if synced. One close now, while the
+  // file is still empty, spends that flush on nothing.
+  void WriterOpened();
+
   [[nodiscard]] bool Commit(bool sync);
 
   // Removes the partial file and releases it.

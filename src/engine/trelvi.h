@@ -14,6 +14,7 @@ namespace trelvi {
 
 class ImageReader;
 class ImageWriter;
+class PartialOutput;
 struct OutputName;
 
 // Rows are counted in the signed 32-bit results of ReadLine and WriteLine,
@@ -44,6 +45,15 @@ class TTrelvi {
   int CompressionLevel = 0;
   bool ForceBigTiff = false;
   bool Aborted = false;
+  // Flush each finished output and its folder to the disk around the
+  // rename onto its final name, so that it survives a power cut.
+  bool SyncOutputs = false;
+  // Files the output must never replace besides InInfo.FileName (the
+  // selected tiles of a merge).
+  std::vector<std::string> KeepFiles;
+  // Whether the last output created reached its final name: an existing
+  // file of that name may be an older one that a failed run left alone.
+  bool OutCommitted = false;
 
   std::function<void(const std::string&)> OnError;
   std::function<void(const std::string&)> OnStatus;
@@ -73,10 +83,15 @@ class TTrelvi {
   // KRO writer writes it by itself when the file is created).
   void WriteKroHeader();
   // Completes and closes the output. False when the file could not be
-  // completed (buffered rows or the TIFF directory failed to reach the disk):
-  // the output is then not a valid file and the caller must treat it as a
-  // write failure.
+  // completed (buffered rows or the TIFF directory failed to reach the disk)
+  // or not be renamed onto its final name: nothing was then written under
+  // that name and the caller must treat it as a write failure.
   bool CloseOutFile();
+  // Completes and closes the output, which is written under a partial name
+  // until here: kept, a complete file replaces whatever had the final name;
+  // otherwise (or when incomplete) the partial file is removed and the
+  // final name holds what it held before the run. False as CloseOutFile.
+  bool FinishOutFile(bool keep);
 
   // Reads row `row` into InInfo.ScanLine: the number of bytes the file held
   // (short at its end, the rest black), 0 on failure. RAW and KRO rows may
@@ -123,6 +138,7 @@ class TTrelvi {
   std::unique_ptr<std::uint8_t[]> outBuffer_;
   std::unique_ptr<ImageReader> inReader_;
   std::unique_ptr<ImageWriter> outWriter_;
+  std::unique_ptr<PartialOutput> outPartial_;
 };
 
 // Free bytes available to the calling user on the volume holding directory;

@@ -177,7 +177,11 @@ void TTrelvi::MergeTiles(std::uint32_t cols, std::uint32_t rows,
   // Merge has always hidden its progress box last, after the output was
   // completed or deleted.
   ops::RunGuard run(*this, ops::RunGuard::Hide::AfterOutput);
-  if (!run.CreateOutput(OutInfo.FileName))
+  // Every selected tile is an input, used or not.
+  KeepFiles = files;
+  const bool created = run.CreateOutput(OutInfo.FileName);
+  KeepFiles.clear();
+  if (!created)
     return ops::Fail(*this, "Cannot create the file " + OutInfo.FileName);
 
   run.ShowProgress(static_cast<std::int32_t>(grid.Height()), desc);

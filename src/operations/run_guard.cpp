@@ -1,7 +1,6 @@
 #include "operations/run_guard.h"
 
 #include <charconv>
-#include <cstdio>
 #include <utility>
 
 namespace trelvi::ops {
@@ -57,11 +56,12 @@ void RunGuard::CompleteOutput() {
   if (!outputOpen_) return;
   outputOpen_ = false;
   // The last buffered rows and the TIFF directory reach the disk only now;
-  // a file that cannot be completed is as broken as a failed row.
-  const bool complete = engine_.CloseOutFile();
+  // a file that cannot be completed is as broken as a failed row. Only a
+  // run that did not fail replaces the final name; a failed one leaves it
+  // as it was.
+  const bool complete = engine_.FinishOutFile(!engine_.Aborted);
   if (!outputCreated_) return;
   if (!complete && !engine_.Aborted) Fail(engine_, "Write to file error");
-  if (engine_.Aborted) std::remove(engine_.OutInfo.FileName.c_str());
   outputCreated_ = false;
 }
 
@@ -73,8 +73,7 @@ void RunGuard::CloseInput() {
 
 void RunGuard::Abandon() noexcept {
   try {
-    if (outputOpen_) engine_.CloseOutFile();
-    if (outputCreated_) std::remove(engine_.OutInfo.FileName.c_str());
+    if (outputOpen_ || outputCreated_) engine_.FinishOutFile(false);
     if (inputOpen_) engine_.CloseInFile();
   } catch (...) {
   }

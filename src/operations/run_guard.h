@@ -14,7 +14,7 @@ void Fail(TTrelvi& engine, const std::string& message);
 
 // What an operation has opened and started, undone on every way out of it:
 // the progress box is hidden, the output is completed (an output that cannot
-// be completed is a write failure) and deleted when the run failed, and the
+// be completed is a write failure) and discarded when the run failed, and the
 // input is closed. Finish does this at the point the operation chooses; the
 // destructor does it for every early return, and for an exception, which
 // leaves the run failed.

@@ -63,6 +63,7 @@ using TileEngines = std::vector<std::unique_ptr<TTrelvi>>;
     tile.UseLzw = e.UseLzw;
     tile.OutCodec = e.OutCodec;
     tile.CompressionLevel = e.CompressionLevel;
+    tile.SyncOutputs = e.SyncOutputs;
     if (!tile.CreateOutFile(tile.OutInfo.FileName)) {
       ops::Fail(e, "Cant't create file " + tile.OutInfo.FileName);
       return false;
@@ -107,12 +108,20 @@ void CopyBand(TTrelvi& e, TileEngines& tiles, const SplitGrid& grid,
 }
 
 // Completes every tile of the row. A finished tile row stays on disk even
-// when a later one fails: the caller gets the list of what was written.
-void CloseTileRow(TTrelvi& e, TileEngines& tiles, std::uint32_t cols) {
+// when a later one fails: the caller gets the list of what was written. The
+// tiles of a row that failed or was stopped are not whole and never take
+// their final names, so they leave the list again; rowStart is where the
+// row's names begin.
+void CloseTileRow(TTrelvi& e, TileEngines& tiles, std::uint32_t cols,
+                  std::vector<std::string>& list, std::size_t rowStart) {
   bool completed = true;
   for (std::uint32_t col = 1; col <= cols; ++col)
-    if (!tiles[col]->CloseOutFile()) completed = false;
+    if (!tiles[col]->FinishOutFile(!e.Aborted)) completed = false;
   if (!completed && !e.Aborted) ops::Fail(e, "Write to file error");
+  std::size_t kept = rowStart;
+  for (std::size_t i = rowStart; i < list.size(); ++i)
+    if (tiles[i - rowStart + 1]->OutCommitted) list[kept++] = list[i];
+  list.resize(kept);
 }
 
 }  // namespace
@@ -138,10 +147,11 @@ void TTrelvi::SplitImage(std::uint32_t tileW, std::uint32_t tileH,
   ForceBigTiff = false;
   std::uint32_t inRow = 0;
   for (std::uint32_t row = 1; row <= grid.Rows && !Aborted; ++row) {
+    const std::size_t rowStart = list.size();
     if (CreateTileRow(*this, tiles, grid, row, prefix, list))
       CopyBand(*this, tiles, grid, row, inRow);
     DoUpdateProgress(static_cast<std::int32_t>(inRow));
-    CloseTileRow(*this, tiles, grid.Cols);
+    CloseTileRow(*this, tiles, grid.Cols, list, rowStart);
   }
 
   run.Finish();

@@ -355,10 +355,35 @@ bool TResizePipeline::Checked() {
   }
   tempDir_ = outFolder_ + kTempDirName +
              static_cast<char>(fs::path::preferred_separator);
+  return TakeTempDir();
+}
+
+// The temporary folder is this run's alone while it holds the folder's
+// lock. One that nobody holds was left by a run that did not survive: what
+// it holds is of no use and is cleared before the run starts.
+bool TResizePipeline::TakeTempDir() {
+  TTrelvi& e = engine_;
   std::error_code ec;
   if (!fs::is_directory(tempDir_, ec) && !fs::create_directory(tempDir_, ec)) {
     Refuse("Cannot create the temporary directory " + tempDir_);
     return false;
+  }
+  if (!tempLock_.Acquire(tempDir_)) {
+    Refuse(FolderInUse(tempDir_)
+               ? "The temporary directory " + tempDir_ +
+                     " is in use by another resize"
+               : "Cannot create the temporary directory " + tempDir_);
+    return false;
+  }
+  if (!fs::is_empty(tempDir_, ec)) {
+    e.DoStatus("Removing temporary files of an earlier run...");
+    for (const auto& entry : fs::directory_iterator(tempDir_, ec))
+      fs::remove_all(entry.path(), ec);
+    if (!fs::is_empty(tempDir_, ec)) {
+      tempLock_.Release();
+      Refuse("Cannot remove the temporary files in " + tempDir_);
+      return false;
+    }
   }
   return true;
 }
@@ -373,6 +398,10 @@ void TResizePipeline::DoResize(const TResizeParams& params) {
   // The temporary images keep nothing; the final output gets the input's
   // metadata back (LastPass).
   e.InInfo.Metadata.reset();
+  // The temporary files are worth no flush to the disk: a run that does
+  // not survive leaves them to the next run to clear.
+  syncOutputs_ = e.SyncOutputs;
+  e.SyncOutputs = false;
   const TResizePlan plan =
       PlanResize(e.InInfo.Width, e.InInfo.Height, params_.NewW, params_.NewH,
                  params_.FastMethod);
@@ -400,10 +429,12 @@ void TResizePipeline::DoResize(const TResizeParams& params) {
 
   // The engine describes the user's input again, whatever happened.
   e.InInfo = savedInput_;
+  e.SyncOutputs = syncOutputs_;
   if (OnEnableButtons) OnEnableButtons();
   deleter_->Finish();
   std::error_code ec;
   fs::remove(tempDir_, ec);  // fails harmlessly if something was left
+  tempLock_.Release();
   // The tile memory kept between tiles goes back to the system.
   TrimPixelCache();
 }
@@ -498,7 +529,8 @@ bool TResizePipeline::CopyWhole(const std::string& folder,
   e.OutInfo.FileName.clear();
   e.CropImage(0, 0, static_cast<std::int32_t>(e.InInfo.Width),
               static_cast<std::int32_t>(e.InInfo.Height), folder, step);
-  if (!e.Aborted && FileExists(e.OutInfo.FileName)) return true;
+  if (!e.Aborted && e.OutCommitted && FileExists(e.OutInfo.FileName))
+    return true;
   e.Aborted = true;
   return false;
 }
@@ -557,7 +589,9 @@ void TResizePipeline::LastPass(const TResizePlan& plan) {
       (MakeWorkerReadable() && ResizeWhole(plan.LastDivider))) {
     rules::SetOutputType(e, params_.Output);
     e.InInfo.Metadata = savedInput_.Metadata;
+    e.SyncOutputs = syncOutputs_;
     CopyWhole(outFolder_, "Step 4/4");
+    e.SyncOutputs = false;
   }
   if (e.InInfo.FileName != savedInput_.FileName) Delete(e.InInfo.FileName);
 }

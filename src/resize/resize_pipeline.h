@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/format_table.h"
+#include "engine/partial_output.h"
 #include "engine/trelvi.h"
 #include "resize/imaging/resample.h"
 
@@ -110,6 +111,7 @@ class TResizePipeline {
   void Fail(const std::string& text);
   void Refuse(const std::string& text);
   bool Checked();
+  bool TakeTempDir();
   void TiledPass(const TPassPlan& pass, bool deleteStart);
   void ResizePass(const TPassPlan& pass,
                   const std::vector<std::string>& sources,
@@ -123,6 +125,8 @@ class TResizePipeline {
   std::unique_ptr<TFileDeleter> deleter_;
   TResizeParams params_;
   std::string tempDir_;
+  FolderLock tempLock_;       // held for the whole run
+  bool syncOutputs_ = false;  // the user's choice, for the final output only
   std::string outFolder_;
   TFileInfo savedInput_;
 };

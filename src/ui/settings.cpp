@@ -96,6 +96,8 @@ SetupValues TSetup::Load() {
       values.WindowPosY = ReadIntValue(value);
     } else if (StartsWith(upper, "CHECKFORUPDATES")) {
       values.CheckForUpdates = ReadBoolValue(value);
+    } else if (StartsWith(upper, "SYNCOUTPUTS")) {
+      values.SyncOutputs = ReadBoolValue(value);
     }
   }
   return values;
@@ -107,6 +109,8 @@ bool TSetup::Save(const SetupValues& values) {
   Lines.push_back("WindowPosY=" + std::to_string(values.WindowPosY));
   Lines.push_back(std::string("CheckForUpdates=") +
                   (values.CheckForUpdates ? "True" : "False"));
+  Lines.push_back(std::string("SyncOutputs=") +
+                  (values.SyncOutputs ? "True" : "False"));
 
   // The user's configuration folder may not exist yet on a fresh account.
   std::error_code ec;

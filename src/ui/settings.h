@@ -6,11 +6,12 @@
 
 namespace trelvi {
 
-// The three values that survive from one run to the next.
+// The values that survive from one run to the next.
 struct SetupValues {
   std::int32_t WindowPosX = 0;
   std::int32_t WindowPosY = 0;
   bool CheckForUpdates = false;
+  bool SyncOutputs = false;  // the "Sync outputs to disk" box
 };
 
 // What the window gets when there is no settings file yet: the first run.
@@ -30,7 +31,7 @@ class TSetup {
   // value that is absent or unparsable keeps the window's designed state:
   // position 0, box unticked.
   SetupValues Load();
-  // Replaces the file with exactly three CRLF lines. False when the file
+  // Replaces the file with exactly four CRLF lines. False when the file
   // could not be written; the window has nobody to tell at closing, so it
   // may ignore the result.
   bool Save(const SetupValues& values);

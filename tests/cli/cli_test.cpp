@@ -266,6 +266,26 @@ TEST(Cli, ConvertWritesTheFileAndSaysSo) {
   EXPECT_TRUE(fs::exists(dir.File("p.kro")));
 }
 
+TEST(Cli, SyncWritesTheSameFileAndLeavesNoPartial) {
+  TempDir dir, plain, synced;
+  const std::string raw = WriteRaw(dir, "p_40X30.raw", 40, 30);
+  for (const char* f : {"tif", "tif-lzw", "raw", "kro"}) {
+    SCOPED_TRACE(f);
+    auto r = RunCli(dir, {"convert", raw, "-f", f, "-y", "-o", plain.Dir()});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    r = RunCli(dir,
+               {"convert", raw, "-f", f, "-y", "--sync", "-o", synced.Dir()});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+  }
+  for (const auto& e : fs::directory_iterator(plain.Path()))
+    EXPECT_EQ(test::ReadBytes(synced.File(e.path().filename().string())),
+              test::ReadBytes(e.path().string()))
+        << e.path();
+  EXPECT_EQ(std::distance(fs::directory_iterator(synced.Path()),
+                          fs::directory_iterator()),
+            3);  // p.tif twice, p_40X30.raw, p.kro
+}
+
 TEST(Cli, ExistingOutputIsKeptUnlessOverwriteIsGiven) {
   TempDir dir;
   const std::string raw = WriteRaw(dir, "p_4X3.raw", 4, 3);
@@ -589,14 +609,17 @@ TEST(Cli, InterruptAbortsAndCleansUp) {
   fs::resize_file(input, 20000ull * 20000 * 3);
   const std::string output = dir.File("huge.kro");
   const auto r = RunCli(dir, {"convert", input, "-f", "kro"}, [&](pid_t pid) {
-    // Wait for the output to appear and grow, then press Ctrl-C.
-    for (int i = 0; i < 2000 && FileSizeByName(output) < (1 << 20); ++i)
+    // Wait for the output (under its partial name until it is whole) to
+    // appear and grow, then press Ctrl-C.
+    for (int i = 0; i < 2000 && FileSizeByName(output + ".partial") < (1 << 20);
+         ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     kill(pid, SIGINT);
   });
   EXPECT_EQ(r.Code, 1) << r.Err;
   EXPECT_EQ(r.LastErrLine(), "Operation aborted");
   EXPECT_FALSE(fs::exists(output));
+  EXPECT_FALSE(fs::exists(output + ".partial"));
   EXPECT_EQ(FileSizeByName(input), 20000ll * 20000 * 3);
 }
 

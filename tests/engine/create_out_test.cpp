@@ -107,10 +107,14 @@ TEST(CreateOutFile, DescriptorAndNameFollowTheOutputType) {
     EXPECT_EQ(engine.OutInfo.Bits, c.bits);
     EXPECT_EQ(engine.OutInfo.IsLsb, c.lsb);
     EXPECT_EQ(engine.OutInfo.ScanLineSize, 7u * c.bpp);
-    EXPECT_TRUE(fs::exists(engine.OutInfo.FileName));
+    // Written under a partial name until it is whole.
+    EXPECT_TRUE(fs::exists(engine.OutInfo.FileName + ".partial"));
+    EXPECT_FALSE(fs::exists(engine.OutInfo.FileName));
     EXPECT_TRUE(ui.Messages.empty());
     EXPECT_TRUE(engine.CloseOutFile());
     EXPECT_EQ(engine.OutInfo.ScanLine, nullptr);
+    EXPECT_TRUE(fs::exists(engine.OutInfo.FileName));
+    EXPECT_FALSE(fs::exists(engine.OutInfo.FileName + ".partial"));
   }
 }
 

@@ -50,6 +50,41 @@ TEST(PartialOutput, FinalNameChangesOnlyAtCommit) {
   }
 }
 
+// What stands under the final name before the commit: the new file takes
+// the name, a link's target is left alone, a folder is never swapped out.
+TEST(PartialOutput, CommitReplacesOnlyWhatAFileRenameWould) {
+  enum class Before { Nothing, File, Link, Folder };
+  for (const Before before :
+       {Before::Nothing, Before::File, Before::Link, Before::Folder}) {
+    SCOPED_TRACE(static_cast<int>(before));
+    TempDir dir;
+    const std::string final = dir.File("out.tif");
+    const std::string target = dir.File("target.tif");
+    if (before == Before::File) WriteBytes(final, kOld);
+    if (before == Before::Link) {
+      WriteBytes(target, kOld);
+      std::filesystem::create_symlink(target, final);
+    }
+    if (before == Before::Folder) std::filesystem::create_directory(final);
+    PartialOutput out;
+    ASSERT_EQ(out.Begin(final), PartialStart::Ok);
+    WriteBytes(out.PartialName(), kNew);
+    const bool committed = out.Commit(false);
+    EXPECT_FALSE(Exists(final + ".partial"));
+    if (before == Before::Folder) {
+      EXPECT_FALSE(committed);
+      EXPECT_TRUE(std::filesystem::is_directory(final));
+      continue;
+    }
+    EXPECT_TRUE(committed);
+    EXPECT_FALSE(std::filesystem::is_symlink(final));
+    EXPECT_EQ(ReadBytes(final), kNew);
+    if (before == Before::Link) {
+      EXPECT_EQ(ReadBytes(target), kOld);
+    }
+  }
+}
+
 TEST(PartialOutput, DiscardAndDestructionKeepThePreviousFile) {
   TempDir dir;
   const std::string final = dir.File("out.raw");

@@ -97,10 +97,17 @@ TEST(SplitImage, AbortLeavesTheTilesWrittenSoFarAndClosesEverything) {
   std::vector<std::string> list;
   engine.SplitImage(4, 10, list, dir.Dir() + "t_", "");
   EXPECT_TRUE(engine.Aborted);
-  ASSERT_EQ(list.size(), 4u);
+  // Row 2 stopped at line 14: its tiles are not whole and go.
+  ASSERT_EQ(list.size(), 2u);
   for (const auto& f : list) EXPECT_TRUE(fs::exists(f)) << f;
   EXPECT_EQ(FileSizeByName(list[0]), 4 * 10 * 3);
-  EXPECT_EQ(FileSizeByName(list[2]), 4 * 3 * 3) << "row 2 stopped at line 14";
+  EXPECT_EQ(FileSizeByName(list[1]), 4 * 10 * 3);
+  std::vector<std::string> left;
+  for (const auto& e : fs::directory_iterator(dir.Path()))
+    if (e.path().filename().string().rfind("t_", 0) == 0)
+      left.push_back(e.path().string());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, list);
   EXPECT_FALSE(engine.InOpen);
 }
 
@@ -131,17 +138,21 @@ TEST(SplitImage, ABigFirstTileMakesTheWholeSetBigTiff) {
   fs::resize_file(input, 36516ull * 36516 * 3);
   SetFreeSpaceQuery([](const std::string&) { return ~0ull; });
   TTrelvi engine;
-  HookRecorder hooks(engine);
-  hooks.AbortAtProgress = 1;
   test::Describe(engine, input);
   ASSERT_TRUE(engine.InInfo.ImageIsOk);
   engine.OutInfo.ImageType = FileType::TIF;
-  std::vector<std::string> list;
+  std::vector<std::string> list, created;
+  // The names as the tiles are being written; stopped, they go again.
+  engine.OnUpdateProgress = [&](std::int32_t) {
+    if (created.empty()) created = list;
+    engine.Aborted = true;
+  };
   engine.SplitImage(36515, 36515, list, dir.Dir(), "");
   SetFreeSpaceQuery(nullptr);
-  ASSERT_EQ(list.size(), 2u);
-  EXPECT_EQ(list[0], dir.Dir() + "huge_36515X36515_x1y1.big.tif");
-  EXPECT_EQ(list[1], dir.Dir() + "huge_1X36515_x2y1.big.tif");
+  ASSERT_EQ(created.size(), 2u);
+  EXPECT_EQ(created[0], dir.Dir() + "huge_36515X36515_x1y1.big.tif");
+  EXPECT_EQ(created[1], dir.Dir() + "huge_1X36515_x2y1.big.tif");
+  EXPECT_TRUE(list.empty());
   EXPECT_FALSE(engine.ForceBigTiff);
 }
 
@@ -320,6 +331,29 @@ TEST(MergeTiles, ATileOfAnotherDepthIsRefused) {
   EXPECT_EQ(hooks.Errors,
             std::vector<std::string>{"Tile X=1 Y=1 is not valid"});
   EXPECT_FALSE(fs::exists(dir.Dir() + "m_d_8X2.raw"));
+}
+
+// A selected file is an input even when no position of the grid uses it:
+// the output never replaces it, whatever the answer to an overwrite.
+TEST(MergeTiles, ASelectedFileIsNeverOverwritten) {
+  TempDir in, tiles;
+  const auto img = test::MakeInput(in, InputKind::Raw, 20, 20, 8);
+  auto list = SplitInto(img, tiles.Dir(), FileType::RAW, 10, 10);
+  ASSERT_EQ(list.size(), 4u);
+  const std::string extra = tiles.Dir() + "pic.tif";
+  test::WriteBytes(extra, {1, 2, 3});
+  list.push_back(extra);
+  ScriptedUi ui;
+  ui.AnswerYesNo(MsgResult::Yes);
+  TTrelvi engine(ui);
+  engine.OutInfo.ImageType = FileType::TIF;
+  engine.MergeTiles(2, 2, list, tiles.Dir(), "");
+  EXPECT_TRUE(engine.Aborted);
+  EXPECT_EQ(ui.Texts(),
+            std::vector<std::string>{"Cannot overwrite input file"});
+  EXPECT_EQ(test::ReadBytes(extra), (std::vector<std::uint8_t>{1, 2, 3}));
+  EXPECT_FALSE(fs::exists(extra + ".partial"));
+  EXPECT_TRUE(engine.KeepFiles.empty());
 }
 
 TEST(MergeTiles, AbortLeavesNoOutputAndTheTilesUntouched) {

@@ -46,6 +46,7 @@ void ExpectValues(const SetupValues& expected, const SetupValues& actual) {
   EXPECT_EQ(expected.WindowPosX, actual.WindowPosX);
   EXPECT_EQ(expected.WindowPosY, actual.WindowPosY);
   EXPECT_EQ(expected.CheckForUpdates, actual.CheckForUpdates);
+  EXPECT_EQ(expected.SyncOutputs, actual.SyncOutputs);
 }
 
 struct ReadCase {
@@ -67,12 +68,17 @@ TEST_P(SettingsRead, GivesTheExpectedValues) {
 
 const ReadCase kReadCases[] = {
     {"AsWritten",
-     "WindowPosX=12\r\nWindowPosY=34\r\nCheckForUpdates=True\r\n",
+     "WindowPosX=12\r\nWindowPosY=34\r\nCheckForUpdates=True\r\nSyncOutputs="
+     "False\r\n",
      {12, 34, true}},
     {"OnlyCheckLineLowerCaseWithBlanks",
      "checkforupdates = true\r\n",
      {0, 0, true}},
     {"EmptyFileKeepsDesignedState", "", {0, 0, false}},
+    {"SyncOutputsTicked",
+     "SyncOutputs=True\r\nCheckForUpdates=True",
+     {0, 0, true, true}},
+    {"SyncOutputsOnlyTrueTicks", "syncoutputs=1", {0, 0, false, false}},
     {"LettersGiveZero", "WINDOWPOSX=abc\r\nWindowPosY=7", {0, 7, false}},
     {"LeadingBlankAccepted", "WindowPosX= 250", {250, 0, false}},
     {"LeadingTabAccepted", "WindowPosX=\t250", {250, 0, false}},
@@ -128,10 +134,14 @@ const ReadCase kReadCases[] = {
      "\xEF\xBB\xBFWindowPosX=5\r\nCheckForUpdates=True",
      {5, 0, true}},
     {"Utf16LittleEndian",
-     Utf16("WindowPosX=5\r\nWindowPosY=-6\r\nCheckForUpdates=True\r\n", false),
+     Utf16("WindowPosX=5\r\nWindowPosY=-6\r\nCheckForUpdates="
+           "True\r\nSyncOutputs=False\r\n",
+           false),
      {5, -6, true}},
     {"Utf16BigEndian",
-     Utf16("WindowPosX=5\r\nWindowPosY=-6\r\nCheckForUpdates=True\r\n", true),
+     Utf16("WindowPosX=5\r\nWindowPosY=-6\r\nCheckForUpdates="
+           "True\r\nSyncOutputs=False\r\n",
+           true),
      {5, -6, true}},
     {"Utf16NonAsciiDoesNotMatch",
      Utf16("WindowPosX=5", false) + std::string("\xE9\x00", 2),
@@ -172,8 +182,10 @@ TEST(SettingsSave, FirstRunWritesThreeCrLfLines) {
   const SetupValues values = setup.Load();
   EXPECT_TRUE(setup.Save(values));
   setup.Free();
-  EXPECT_EQ("WindowPosX=400\r\nWindowPosY=100\r\nCheckForUpdates=True\r\n",
-            ReadText(file));
+  EXPECT_EQ(
+      "WindowPosX=400\r\nWindowPosY=100\r\nCheckForUpdates=True\r\nSyncOutputs="
+      "False\r\n",
+      ReadText(file));
 }
 
 TEST(SettingsSave, ReplacesOldFileAndDropsItsExtraLines) {
@@ -184,8 +196,10 @@ TEST(SettingsSave, ReplacesOldFileAndDropsItsExtraLines) {
   setup.Create(file);
   setup.Load();
   EXPECT_TRUE(setup.Save({-30, 0, false}));
-  EXPECT_EQ("WindowPosX=-30\r\nWindowPosY=0\r\nCheckForUpdates=False\r\n",
-            ReadText(file));
+  EXPECT_EQ(
+      "WindowPosX=-30\r\nWindowPosY=0\r\nCheckForUpdates=False\r\nSyncOutputs="
+      "False\r\n",
+      ReadText(file));
   ExpectValues({-30, 0, false}, LoadFrom(file));
 }
 

@@ -294,7 +294,8 @@ TEST_F(SettingsTest, ThePositionAndTheCheckBoxComeFromTheFileAndGoBackOnClose) {
   w->cbCheckForUpdates->setChecked(true);
   EXPECT_TRUE(w->close());
   EXPECT_EQ(Read(ini),
-            "WindowPosX=140\r\nWindowPosY=60\r\nCheckForUpdates=True\r\n");
+            "WindowPosX=140\r\nWindowPosY=60\r\nCheckForUpdates="
+            "True\r\nSyncOutputs=False\r\n");
 }
 
 TEST_F(SettingsTest, FirstRunOpensAt400By100AndStartsTheCheck) {
@@ -307,7 +308,8 @@ TEST_F(SettingsTest, FirstRunOpensAt400By100AndStartsTheCheck) {
   EXPECT_EQ(w->lbNewVersion->text(), "No new updates available");
   EXPECT_TRUE(w->close());
   EXPECT_EQ(Read(ini),
-            "WindowPosX=400\r\nWindowPosY=100\r\nCheckForUpdates=True\r\n");
+            "WindowPosX=400\r\nWindowPosY=100\r\nCheckForUpdates="
+            "True\r\nSyncOutputs=False\r\n");
 }
 
 }  // namespace

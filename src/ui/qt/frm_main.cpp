@@ -121,6 +121,7 @@ void TFrmMain::FormCreate() {
     const SetupValues values = Setup.Load();
     move(values.WindowPosX, values.WindowPosY);
     cbCheckForUpdates->setChecked(values.CheckForUpdates);
+    cbSyncOutputs->setChecked(values.SyncOutputs);
 #ifdef TRELVI_HAVE_UPDATE_CHECK
     if (values.CheckForUpdates) updates_->Controller.EnableTimer();
 #endif
@@ -145,7 +146,8 @@ void TFrmMain::FormCreate() {
 void TFrmMain::FormClose() {
   if (options_.SettingsFile.empty()) return;
   // Nobody is left to tell when the file cannot be written.
-  Setup.Save({pos().x(), pos().y(), cbCheckForUpdates->isChecked()});
+  Setup.Save({pos().x(), pos().y(), cbCheckForUpdates->isChecked(),
+              cbSyncOutputs->isChecked()});
   Setup.Free();
 }
 

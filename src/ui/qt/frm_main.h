@@ -127,6 +127,7 @@ class TFrmMain : public QWidget {
   QPushButton* Button1;
   QLabel* lbNewVersion;
   QCheckBox* cbCheckForUpdates;
+  QCheckBox* cbSyncOutputs;
 
   QFrame* PProgress;
   QLabel* lbProgressInfo;

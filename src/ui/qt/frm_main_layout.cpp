@@ -238,6 +238,13 @@ void TFrmMain::BuildOutput() {
   connect(sbOutputFolder, &QPushButton::clicked, this,
           [this] { sbOutputFolderClick(); });
 
+  cbSyncOutputs =
+      new QCheckBox(QStringLiteral("Sync outputs to disk"), POutput);
+  cbSyncOutputs->setGeometry(12, 113, 200, 20);
+  cbSyncOutputs->setToolTip(
+      QStringLiteral("Flush each finished file to the disk, so that it "
+                     "survives a power cut (slower)"));
+
   btStart = new QPushButton(QStringLiteral("Start"), POutput);
   // Below the folder, yet inside the band.
   btStart->setGeometry(314, std::min(108 + shift, 146 - 32), 100, 30);

@@ -1,4 +1,5 @@
 // The main window's parameters, Start and the operations it runs.
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QTimer>
@@ -68,6 +69,7 @@ void TFrmMain::btStartClick() {
   // arriving then must not begin a second run inside the first.
   if (operationRunning_) return;
   operationRunning_ = true;
+  MainEngine.SyncOutputs = cbSyncOutputs->isChecked();
   const bool ran = RunStart();
   operationRunning_ = false;
   if (ran) {
