@@ -154,6 +154,9 @@ bool PyramidImage(TTrelvi& e, const PyramidRequest& request) {
   options.Overlap = request.Overlap;
   options.Encoding.Format = request.Format;
   options.Encoding.Quality = request.Quality;
+  // The tiles are the photograph's pixels, so they keep its colours.
+  if (e.InInfo.Metadata)
+    options.Encoding.IccProfile = e.InInfo.Metadata->IccProfile;
   options.TilesDir = names.FilesPartial.string();
   options.Threads = request.Threads;
 

@@ -16,6 +16,7 @@
 #include "ops_fixtures.h"
 #include "support/fixtures.h"
 #include "support/hook_recorder.h"
+#include "support/metadata_fixture.h"
 #include "support/scripted_ui.h"
 
 namespace trelvi::test {
@@ -249,6 +250,44 @@ TEST(PyramidImage, WritesThePageAndTheScriptBesideIt) {
   EXPECT_EQ(ReadText(dir.File("out/" + base + ".html")),
             pyramid::ViewerPage(base, "jpg", 1, 254, 40, 30));
   EXPECT_EQ(ReadText(dir.File("out/openseadragon.min.js")), "//x");
+}
+
+// The input's colour profile goes into every tile of every level, and a
+// tile of an input without one carries none.
+TEST(PyramidImage, TilesCarryTheInputsColourProfile) {
+  for (const bool withProfile : {true, false})
+    for (const TileFormat format : {TileFormat::Jpeg, TileFormat::Png}) {
+      SCOPED_TRACE(testing::Message()
+                   << withProfile << " " << pyramid::FormatExtension(format));
+      TempDir dir;
+      MetadataSpec spec;
+      spec.Width = 150;
+      spec.Height = 70;
+      if (!withProfile) spec.Icc.clear();
+      const std::string input = dir.File("photo.tif");
+      WriteMetadataTiff(input, spec);
+      TTrelvi engine;
+      HookRecorder hooks(engine);
+      Describe(engine, input);
+      PyramidRequest r;
+      r.OutDir = dir.File("out");
+      fs::create_directory(r.OutDir);
+      r.TileSize = 64;
+      r.Format = format;
+      ASSERT_TRUE(PyramidImage(engine, r))
+          << testing::PrintToString(hooks.Errors);
+      // PNG's iCCP chunk; JPEG's APP2 segments.
+      const std::string marker =
+          format == TileFormat::Png ? "iCCP" : "ICC_PROFILE";
+      const auto tiles = Tree(dir.File("out/photo_files"));
+      ASSERT_GT(tiles.size(), 8u);
+      for (const auto& [name, bytes] : tiles) {
+        const bool found =
+            std::search(bytes.begin(), bytes.end(), marker.begin(),
+                        marker.end()) != bytes.end();
+        EXPECT_EQ(found, withProfile) << name;
+      }
+    }
 }
 
 }  // namespace
