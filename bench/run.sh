@@ -173,6 +173,13 @@ for bits in $bits_list; do
     gtiles=$work/tiles-gdal
     clean "$gtiles"; measure "split 1000x1000|$tag|gdal_retile" $r gdal_retile.py -q -ps 1000 1000 -targetDir "$gtiles" "$tif"
 
+    # The web pyramid at its defaults (254-pixel JPEG tiles at quality 90,
+    # overlap 1) next to vips' with the same settings.
+    if [[ $bits == 8 ]]; then
+      clean "$out"; measure_sized "Deep Zoom pyramid|$tag|ours" $r "$out" "$trelvi" pyramid "$tif" -q -y -o "$out"
+      clean "$out"; measure_sized "Deep Zoom pyramid|$tag|vips dzsave" $r "$out" vips dzsave "$tif" "$out/v" --tile-size 254 --overlap 1 --suffix ".jpg[Q=90]"
+    fi
+
     cols=$(( (W + 999) / 1000 ))
     rows=$(( (H + 999) / 1000 ))
     ordered=()
