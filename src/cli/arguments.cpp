@@ -6,6 +6,7 @@
 
 #include "engine/format_table.h"
 #include "engine/trelvi.h"
+#include "ui/pyramid_fields.h"
 #include "ui/window_rules.h"
 
 namespace trelvi::cli {
@@ -122,12 +123,13 @@ struct App {
     Pyramid
         ->add_option("--tile-size", args.PyramidTileSize,
                      "Tile side without overlap, 64 to 4096")
-        ->check(CLI::Range(64, 4096))
+        ->check(CLI::Range(static_cast<int>(rules::kMinPyramidTileSize),
+                           static_cast<int>(rules::kMaxPyramidTileSize)))
         ->default_str("254");
     Pyramid
         ->add_option("--overlap", args.PyramidOverlap,
                      "Pixels shared with each neighbour tile, 0 to 16")
-        ->check(CLI::Range(0, 16))
+        ->check(CLI::Range(0, static_cast<int>(rules::kMaxPyramidOverlap)))
         ->default_str("1");
     Pyramid->add_option("--tile-format", args.TileFormat, "jpg or png")
         ->check(CLI::IsMember({"jpg", "png"}))

@@ -199,22 +199,6 @@ int Resize(Runner& r, const std::string& input, std::int32_t width, bool fast,
   return r.Finish(e.OutCommitted && FileExists(e.OutInfo.FileName), &e.InInfo);
 }
 
-// The viewer's script: the build tree's copy (from the setup script) when
-// the program runs from there, else the installed one.
-std::string ViewerScript() {
-  const char* const candidates[] = {
-#ifdef TRELVI_VIEWER_SCRIPT_BUILD
-      TRELVI_VIEWER_SCRIPT_BUILD,
-#endif
-#ifdef TRELVI_VIEWER_SCRIPT_INSTALL
-      TRELVI_VIEWER_SCRIPT_INSTALL,
-#endif
-      "/usr/share/trelvi/openseadragon.min.js"};
-  for (const char* path : candidates)
-    if (FileExists(path)) return path;
-  return {};
-}
-
 int Pyramid(Runner& r, const Arguments& args) {
   if (!r.LoadInput(args.Input)) return r.Finish(false);
   const std::string& outDir = args.Options.OutputDir;
@@ -230,7 +214,7 @@ int Pyramid(Runner& r, const Arguments& args) {
   request.Format = args.TileFormat == "png" ? pyramid::TileFormat::Png
                                             : pyramid::TileFormat::Jpeg;
   request.Quality = args.Quality;
-  request.ViewerScript = ViewerScript();
+  request.ViewerScript = DefaultViewerScript();
   if (request.ViewerScript.empty())
     std::fprintf(stderr,
                  "Warning: %s not found; the pyramid is written without its "

@@ -123,6 +123,11 @@ bool FeedRows(TTrelvi& e, pyramid::PyramidBuilder& builder, int channels) {
 
 }  // namespace
 
+std::string PyramidDescriptorFile(const std::string& outDir,
+                                  const std::string& input) {
+  return PyramidNames(outDir, input).Descriptor.string();
+}
+
 bool PyramidImage(TTrelvi& e, const PyramidRequest& request) {
   if (!FileExists(e.InInfo.FileName) || !e.InInfo.ImageIsOk) {
     ops::Fail(e, "File not found or bad file!");

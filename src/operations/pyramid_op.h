@@ -33,4 +33,14 @@ struct PyramidRequest {
 // written (the page may still have failed: that is reported as a warning).
 bool PyramidImage(TTrelvi& engine, const PyramidRequest& request);
 
+// The descriptor a run for `input` into `outDir` writes (empty outDir: the
+// input's folder); the tiles' folder is beside it.
+std::string PyramidDescriptorFile(const std::string& outDir,
+                                  const std::string& input);
+
+// The viewer's script for PyramidRequest::ViewerScript: the build tree's
+// copy (from the setup script) when the program runs from there, else the
+// installed one; empty when neither is there.
+std::string DefaultViewerScript();
+
 }  // namespace trelvi

@@ -14,6 +14,7 @@
 
 #include "engine/formats/psd/psd_reader.h"
 #include "engine/utils.h"
+#include "operations/pyramid_op.h"
 #include "support/fixtures.h"
 #include "support/metadata_fixture.h"
 
@@ -527,6 +528,28 @@ TEST(Cli, PyramidWritesTheDescriptorAndTilesAndChecksItsLimits) {
   EXPECT_EQ(r.Code, 0) << r.Err;
   EXPECT_TRUE(fs::exists(out.File("p_files/9/1_0.jpg")));
   EXPECT_FALSE(fs::exists(out.File("p_files/9/4_3.png")));
+}
+
+// The command line finds the viewer's script where the window does; without
+// it the pyramid is written all the same, after a warning.
+TEST(Cli, PyramidWarnsWhenTheViewerScriptIsMissingElseWritesThePage) {
+  TempDir dir, out;
+  const std::string raw = WriteRaw(dir, "p_300X200.raw", 300, 200);
+  const auto r = RunCli(dir, {"pyramid", raw, "-o", out.Dir(), "-q"});
+  ASSERT_EQ(r.Code, 0) << r.Err;
+  EXPECT_TRUE(fs::exists(out.File("p.dzi")));
+  const std::string script = DefaultViewerScript();
+  if (script.empty()) {
+    EXPECT_EQ(r.ErrLines(),
+              (std::vector<std::string>{
+                  "Warning: openseadragon.min.js not found; the pyramid is "
+                  "written without its page"}));
+    EXPECT_FALSE(fs::exists(out.File("p.html")));
+  } else {
+    EXPECT_TRUE(fs::exists(out.File("p.html")));
+    EXPECT_EQ(test::ReadBytes(out.File("openseadragon.min.js")),
+              test::ReadBytes(script));
+  }
 }
 
 TEST(Cli, ResizeScalesToTheWidthAndRefusesSmallImages) {

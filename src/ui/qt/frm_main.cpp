@@ -221,6 +221,7 @@ void TFrmMain::SelectPanel(TPanel panel) {
   POutput->setVisible(panel < pnAbout);
   if (PProgress->isVisible()) PProgress->raise();
   CurrentPanel = panel;
+  ApplyPyramidChoice();
 }
 
 void TFrmMain::btConvertClick() { SelectPanel(pnConvert); }

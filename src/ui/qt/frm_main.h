@@ -15,7 +15,9 @@
 #include "ui/window_rules.h"
 
 class QCheckBox;
+class QComboBox;
 class QFrame;
+class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -105,6 +107,12 @@ class TFrmMain : public QWidget {
   TIntEdit *jvResizeW, *jvResizeH;
   QRadioButton *rbFastResize, *rbSlowResize;
   TIntEdit *jvSplitWidth, *jvSplitHeight, *jvSplitX, *jvSplitY;
+  QGroupBox *gbSplitTile, *gbSplitCount;
+  // The Split panel's web pyramid: when ticked, Split writes a Deep Zoom
+  // pyramid of these instead of the tiles.
+  QCheckBox* cbPyramid;
+  TIntEdit *jvPyramidTile, *jvPyramidOverlap;
+  QComboBox* cbPyramidFormat;
   TIntEdit *jvMergeX, *jvMergeY;
 
   QFrame* POutput;
@@ -113,6 +121,7 @@ class TFrmMain : public QWidget {
   std::vector<std::pair<rules::OutputChoice, QRadioButton*>> OutputButtons;
   QRadioButton *rbTif, *rbTifLzw, *rbRaw, *rbKro;
   QRadioButton* OutputButton(rules::OutputChoice choice) const;
+  QGroupBox* gbOutputFormat;
   QLineEdit* EditOutputFolder;
   QPushButton* sbOutputFolder;
   QPushButton* btStart;
@@ -171,6 +180,9 @@ class TFrmMain : public QWidget {
   void RunCropConvert(std::int32_t x, std::int32_t y, std::int32_t w,
                       std::int32_t h);
   void RunSplit(std::vector<std::string>& list);
+  void RunPyramid();
+  // Enables the controls that apply to the mode shown and the pyramid box.
+  void ApplyPyramidChoice();
   void RunMerge();
   void DoResize();
 
@@ -204,6 +216,7 @@ class TFrmMain : public QWidget {
   void BuildButtons();
   void BuildInput();
   void BuildPanels();
+  void BuildPyramidRow();
   void BuildOutput();
   void BuildAbout();
   void BuildProgress();

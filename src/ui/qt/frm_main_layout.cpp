@@ -1,6 +1,7 @@
 // The main window's layout: the bands, panels, About view and progress box.
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
@@ -11,6 +12,7 @@
 #include <QToolButton>
 #include <algorithm>
 
+#include "ui/pyramid_fields.h"
 #include "ui/qt/artwork.h"
 #include "ui/qt/frm_main.h"
 #include "ui/qt/frm_main_parts.h"
@@ -169,16 +171,17 @@ void TFrmMain::BuildPanels() {
   rbSlowResize->setChecked(true);
 
   PSplit = panel("Split image", "Slice the image into many smaller tiles");
-  QGroupBox* tile = group(PSplit, "Tile dimensions", 16);
-  jvSplitWidth = field(tile, "Width", 0, 1000, 256, 9999999, false);
-  jvSplitHeight = field(tile, "Height", 1, 1000, 256, 9999999, false);
-  QGroupBox* tiles = group(PSplit, "Number of tiles", 220);
-  jvSplitX = field(tiles, "X", 0, 0, 0, 9999999, true);
-  jvSplitY = field(tiles, "Y", 1, 0, 0, 9999999, true);
+  gbSplitTile = group(PSplit, "Tile dimensions", 16);
+  jvSplitWidth = field(gbSplitTile, "Width", 0, 1000, 256, 9999999, false);
+  jvSplitHeight = field(gbSplitTile, "Height", 1, 1000, 256, 9999999, false);
+  gbSplitCount = group(PSplit, "Number of tiles", 220);
+  jvSplitX = field(gbSplitCount, "X", 0, 0, 0, 9999999, true);
+  jvSplitY = field(gbSplitCount, "Y", 1, 0, 0, 9999999, true);
   for (TIntEdit* e : {jvSplitX, jvSplitY}) {
     e->setFocusPolicy(Qt::NoFocus);
     e->installEventFilter(this);
   }
+  BuildPyramidRow();
 
   PMerge = panel("Merge images", "Merge multiple tiles into one image");
   QGroupBox* grid = group(PMerge, "Number of tiles", 16);
@@ -190,6 +193,49 @@ void TFrmMain::BuildPanels() {
     e->OnChange = [this, e] { jvSplitWidthChange(e); };
 }
 
+// Below the split's groups: the pyramid's box, and its fields on one line,
+// each caption as wide as its text so the line fits the panel.
+void TFrmMain::BuildPyramidRow() {
+  cbPyramid = new QCheckBox(QStringLiteral("Web pyramid (Deep Zoom)"), PSplit);
+  cbPyramid->setGeometry(24, 158, 380, 20);
+  // One widget holds the line, so that its captions grey with its fields.
+  auto* line = new QWidget(PSplit);
+  line->setGeometry(0, 182, kClientWidth, 24);
+  const PyramidRequest defaults;
+  jvPyramidTile =
+      new TIntEdit(rules::kMinPyramidTileSize, rules::kMaxPyramidTileSize,
+                   defaults.TileSize, line);
+  jvPyramidOverlap =
+      new TIntEdit(0, rules::kMaxPyramidOverlap, defaults.Overlap, line);
+  cbPyramidFormat = new QComboBox(line);
+  cbPyramidFormat->addItem(QStringLiteral("JPEG"));
+  cbPyramidFormat->addItem(QStringLiteral("PNG"));
+  const struct {
+    const char* caption;
+    QWidget* field;
+    int width;
+  } row[] = {
+      {"Tile size", jvPyramidTile, 56},
+      {"Overlap", jvPyramidOverlap, 40},
+      {"Tiles", cbPyramidFormat,
+       std::max(72, cbPyramidFormat->sizeHint().width())},
+  };
+  int x = 44;
+  for (const auto& r : row) {
+    QLabel* caption =
+        Label(QString::fromLatin1(r.caption), line, QRect(x, 1, 10, 22));
+    caption->setBuddy(r.field);
+    caption->resize(caption->sizeHint().width(), 22);
+    x += caption->width() + 6;
+    r.field->setGeometry(x, 1, r.width, 22);
+    x += r.width + 16;
+  }
+  for (TIntEdit* e : {jvPyramidTile, jvPyramidOverlap})
+    e->SetSelectAllOnClick(true);
+  connect(cbPyramid, &QCheckBox::toggled, this,
+          [this] { ApplyPyramidChoice(); });
+}
+
 void TFrmMain::BuildOutput() {
   POutput = new QFrame(this);
   POutput->setGeometry(0, 443, kClientWidth, 146);
@@ -198,6 +244,7 @@ void TFrmMain::BuildOutput() {
   // each column as wide as its widest caption, the columns spread over the
   // box. A second row takes room from the gaps below, not from the window.
   auto* format = new QGroupBox(QStringLiteral(" Output format "), POutput);
+  gbOutputFormat = format;
   constexpr int kPerRow = 4, kBoxWidth = 402, kInset = 16, kRowPitch = 19;
   for (const OutputChoiceRow& row : OutputChoices())
     OutputButtons.emplace_back(

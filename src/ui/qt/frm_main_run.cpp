@@ -1,5 +1,7 @@
 // The main window's parameters, Start and the operations it runs.
 #include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QTimer>
@@ -7,7 +9,9 @@
 #include <system_error>
 #include <utility>
 
+#include "operations/pyramid_op.h"
 #include "resize/resize_pipeline.h"
+#include "ui/pyramid_fields.h"
 #include "ui/qt/frm_main.h"
 #include "ui/qt/frm_main_parts.h"
 #include "ui/qt/int_edit.h"
@@ -106,6 +110,10 @@ bool TFrmMain::RunStart() {
       DoResize();
       break;
     case pnSplit: {
+      if (cbPyramid->isChecked()) {
+        RunPyramid();
+        return true;
+      }
       jvSplitWidthChange(jvSplitWidth);
       std::vector<std::string> list;
       RunSplit(list);
@@ -153,6 +161,30 @@ void TFrmMain::RunSplit(std::vector<std::string>& list) {
                         static_cast<std::uint32_t>(jvSplitHeight->Value()),
                         list, folder, std::string());
   EnableButtons();
+}
+
+void TFrmMain::RunPyramid() {
+  DisableButtons();
+  const std::string& input = MainEngine.InInfo.FileName;
+  const std::string folder = GetOutputFolder(input);
+  rules::PyramidFields fields;
+  fields.TileSize = jvPyramidTile->Value();
+  fields.Overlap = jvPyramidOverlap->Value();
+  fields.Png = cbPyramidFormat->currentIndex() == 1;
+  if (PyramidImage(MainEngine, rules::PyramidRequestFrom(
+                                   fields, folder, DefaultViewerScript())))
+    startOutputs_.push_back(PyramidDescriptorFile(folder, input));
+  EnableButtons();
+}
+
+void TFrmMain::ApplyPyramidChoice() {
+  const rules::SplitPanelControls controls =
+      rules::SplitControls(CurrentPanel == pnSplit, cbPyramid->isChecked());
+  gbSplitTile->setEnabled(controls.TileFields);
+  gbSplitCount->setEnabled(controls.TileFields);
+  // The pyramid's fields share the line that holds their captions.
+  jvPyramidTile->parentWidget()->setEnabled(controls.PyramidFields);
+  gbOutputFormat->setEnabled(controls.OutputFormat);
 }
 
 void TFrmMain::RunMerge() {

@@ -4,6 +4,7 @@
 // button, and of the two small dialogs, for the documentation:
 //   xvfb-run -a build/release/trelvi-gui-screenshots docs/
 #include <QApplication>
+#include <QCheckBox>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QLabel>
@@ -241,6 +242,9 @@ int main(int argc, char** argv) {
   w.jvSplitHeight->SetValue(5000);
   w.ShowStatus("Image is valid");
   Save(&w, out + "/window-split.png");
+  w.cbPyramid->setChecked(true);
+  Save(&w, out + "/window-split-pyramid.png");
+  w.cbPyramid->setChecked(false);
 
   w.btMergeClick();
   std::vector<std::string> tiles;
