@@ -313,7 +313,11 @@ TEST_F(CrashSafeOutput, SecondRunForTheSameOutputIsRefused) {
   for (int i = 0; i < 8000 && FileSizeByName(partial) <= 0; ++i)
     std::this_thread::sleep_for(std::chrono::microseconds(250));
   ASSERT_GT(FileSizeByName(partial), 0) << "the first run started writing";
+  // Held still while the second one runs, so that it cannot finish first
+  // however slowly the second starts (sanitizer builds, a busy machine).
+  kill(first, SIGSTOP);
   const int second = Wait(StartCli(withOut(out), err2));
+  kill(first, SIGCONT);
   EXPECT_EQ(second, 1);
   EXPECT_EQ(Text(err2),
             "Output file is being written by another program\n"
